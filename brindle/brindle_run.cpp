@@ -1,0 +1,102 @@
+#include "brindle_run.h"
+
+#include <cstdio>
+#include <vector>
+
+#include "command_line.h"
+#include "json_output.h"
+#include "match_d3d11.h"
+#include "match_luid.h"
+#include "opencl_runtime.h"
+
+const char errorFormat[] =
+    "{\"schema\":1,\"matched\":false,\"error\":{\"code\":\"%s\",\"message\":\"%s\"}}\n";
+
+namespace {
+
+// Everything the run acquires, in acquisition order.
+struct RunState {
+  bool comInitialized = false;
+  void* factory = nullptr;
+  void* adapter = nullptr;
+  OpenClRuntime runtime;
+  std::vector<cl_platform_id> platforms;
+};
+
+void printUsage() {
+  std::printf(
+      "{\"schema\":1,\"matched\":false,\"error\":{\"code\":\"invalid_args\",\"message\":\"Usage: "
+      "brindle.exe --luid-low <uint32> --luid-high <int32>\"}}\n");
+}
+
+// Acquires, matches and prints the document; returns the exit code.
+int acquireAndReport(const LuidArguments& luid, const BrindlePlatform& platform, RunState& state) {
+  if (hresultFailed(platform.com.initialize())) {
+    printJsonError("com_init_failed", "CoInitializeEx failed");
+    return 1;
+  }
+  state.comInitialized = true;
+
+  const HResult factoryResult = platform.dxgi.createFactory(&state.factory);
+  if (hresultFailed(factoryResult) || state.factory == nullptr) {
+    state.factory = nullptr;  // a failed call owns nothing, whatever it left behind
+    printJsonError("dxgi_factory_failed", "CreateDXGIFactory1 failed");
+    return 1;
+  }
+
+  const HResult lookupResult =
+      platform.dxgi.enumAdapterByLuid(state.factory, luid.lowPart, luid.highPart, &state.adapter);
+  if (hresultFailed(lookupResult) || state.adapter == nullptr) {
+    state.adapter = nullptr;
+    printJsonError("dxgi_adapter_not_found",
+                   formatMessage("EnumAdapterByLuid failed for LUID %u:%d (hr=0x%08X)",
+                                 static_cast<unsigned>(luid.lowPart), static_cast<int>(luid.highPart),
+                                 static_cast<unsigned>(lookupResult))
+                       .text);
+    return 1;
+  }
+
+  switch (bindOpenClRuntime(platform.modules, state.runtime, state.platforms)) {
+    case BindOutcome::errorPrinted: return 1;
+    case BindOutcome::noPlatformsPrinted: return 0;
+    case BindOutcome::ready: break;
+  }
+
+  MatchCounters counters;
+  counters.platformCount = static_cast<std::uint32_t>(state.platforms.size());
+  if (state.runtime.getExtensionFunctionAddressForPlatform != nullptr &&
+      matchByD3D11Sharing(state.adapter, state.platforms, state.runtime, counters)) {
+    return 0;
+  }
+  if (matchByLuid(luid.lowPart, luid.highPart, state.platforms, state.runtime, counters)) return 0;
+  printNoMatchDocument(counters);
+  return 0;
+}
+
+// After the document, on every path: runtime, adapter, factory, COM, platform list.
+void releaseRun(const BrindlePlatform& platform, RunState& state) {
+  if (state.runtime.module != nullptr) platform.modules.unload(state.runtime.module);
+  state.runtime = OpenClRuntime{};
+  if (state.adapter != nullptr) platform.com.release(state.adapter);
+  state.adapter = nullptr;
+  if (state.factory != nullptr) platform.com.release(state.factory);
+  state.factory = nullptr;
+  if (state.comInitialized) platform.com.uninitialize();
+  state.comInitialized = false;
+  std::vector<cl_platform_id>().swap(state.platforms);
+}
+
+}  // namespace
+
+int runBrindle(int argc, const char* const* argv, const BrindlePlatform& platform) {
+  setBinaryStdout();
+  const LuidArguments luid = scanCommandLine(argc, argv);
+  if (luid.helpRequested || !luid.lowGiven || !luid.highGiven) {
+    printUsage();
+    return 2;
+  }
+  RunState state;
+  const int exitCode = acquireAndReport(luid, platform, state);
+  releaseRun(platform, state);
+  return exitCode;
+}

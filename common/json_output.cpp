@@ -1,0 +1,48 @@
+#include "json_output.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+std::string jsonEscape(const char* data, std::size_t length) {
+  std::string out;
+  out.reserve(length + 16);
+  for (std::size_t i = 0; i < length; ++i) {
+    const auto byte = static_cast<unsigned char>(data[i]);
+    switch (byte) {
+      case 0x22: out += "\\\""; break;
+      case 0x5C: out += "\\\\"; break;
+      case 0x08: out += "\\b"; break;
+      case 0x0C: out += "\\f"; break;
+      case 0x0A: out += "\\n"; break;
+      case 0x0D: out += "\\r"; break;
+      case 0x09: out += "\\t"; break;
+      default:
+        if (byte < 0x20) {
+          char escaped[8];
+          std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(byte));
+          out += escaped;
+        } else {
+          out += static_cast<char>(byte);
+        }
+    }
+  }
+  return out;
+}
+
+std::string jsonEscape(const std::string& input) { return jsonEscape(input.data(), input.size()); }
+
+void printJsonError(const char* code, const char* message) {
+  const std::string escapedCode = jsonEscape(code, std::strlen(code));
+  const std::string escapedMessage = jsonEscape(message, std::strlen(message));
+  std::printf(errorFormat, escapedCode.c_str(), escapedMessage.c_str());
+}
+
+MessageBuffer formatMessage(const char* format, ...) {
+  MessageBuffer buffer{};
+  va_list args;
+  va_start(args, format);
+  std::vsnprintf(buffer.text, sizeof buffer.text, format, args);
+  va_end(args);
+  return buffer;
+}

@@ -1,0 +1,32 @@
+#pragma once
+// Fake COM, DXGI lookup and module loader for brindle's run. Every acquire and release
+// lands in one event list, in order; the module loader hands out the fake OpenCL runtime.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "brindle_platform.h"
+
+namespace fake_brindle {
+
+struct World {
+  HResult comResult = 0;
+  HResult factoryResult = 0;
+  bool factoryDelivered = true;
+  HResult lookupResult = 0;
+  bool adapterDelivered = true;
+  bool openClPresent = true;
+  std::uint32_t lookedUpLow = 0;
+  std::int32_t lookedUpHigh = 0;
+  std::vector<std::string> events;
+};
+
+World& world();
+void reset();  // also resets the fake OpenCL runtime
+BrindlePlatform platform();
+
+// The adapter object the lookup hands out.
+void* adapterObject();
+
+}  // namespace fake_brindle

@@ -1,0 +1,112 @@
+#include "fake_vulkan.h"
+
+#include <cstring>
+
+#include "test_support.h"
+
+namespace fake_vulkan {
+
+namespace {
+
+int instanceToken;
+
+Model& state() {
+  static Model instance;
+  return instance;
+}
+
+Device* deviceOf(VkPhysicalDevice handle) { return reinterpret_cast<Device*>(handle); }
+
+VKAPI_ATTR VkResult VKAPI_CALL createInstance(const VkInstanceCreateInfo* info,
+                                              const VkAllocationCallbacks* allocator,
+                                              VkInstance* instance) {
+  Model& m = state();
+  const std::size_t attempt = m.requestedApiVersions.size();
+  m.requestedApiVersions.push_back(info->pApplicationInfo->apiVersion);
+  m.calls.push_back(allocator == nullptr ? "vkCreateInstance" : "vkCreateInstance with allocator");
+  const VkResult result = m.createResults[std::min(attempt, m.createResults.size() - 1)];
+  if (result == VK_SUCCESS) {
+    *instance = reinterpret_cast<VkInstance>(&instanceToken);
+    ++m.liveInstances;
+  }
+  return result;
+}
+
+VKAPI_ATTR void VKAPI_CALL destroyInstance(VkInstance instance,
+                                           const VkAllocationCallbacks* allocator) {
+  Model& m = state();
+  m.calls.push_back(instance == reinterpret_cast<VkInstance>(&instanceToken) && allocator == nullptr
+                        ? "vkDestroyInstance"
+                        : "vkDestroyInstance of a stranger");
+  m.stdoutAtDestroy = stdoutBytesSoFar();
+  --m.liveInstances;
+}
+
+VKAPI_ATTR VkResult VKAPI_CALL enumeratePhysicalDevices(VkInstance, std::uint32_t* count,
+                                                        VkPhysicalDevice* devices) {
+  Model& m = state();
+  const auto available = static_cast<std::uint32_t>(m.devices.size());
+  if (devices == nullptr) {
+    m.calls.push_back("vkEnumeratePhysicalDevices count");
+    *count = available + m.extraCount;
+    return m.countResult;
+  }
+  m.calls.push_back("vkEnumeratePhysicalDevices list " + std::to_string(*count));
+  std::uint32_t written = std::min(*count, available);
+  if (m.shrinkList && written > 0) --written;
+  for (std::uint32_t i = 0; i < written; ++i) {
+    devices[i] = reinterpret_cast<VkPhysicalDevice>(&m.devices[i]);
+  }
+  *count = written;
+  return m.listResult;
+}
+
+VKAPI_ATTR void VKAPI_CALL getProperties(VkPhysicalDevice handle,
+                                         VkPhysicalDeviceProperties* properties) {
+  state().calls.push_back("vkGetPhysicalDeviceProperties");
+  *properties = deviceOf(handle)->properties;
+}
+
+VKAPI_ATTR void VKAPI_CALL getProperties2(VkPhysicalDevice handle,
+                                          VkPhysicalDeviceProperties2* properties) {
+  const Device* d = deviceOf(handle);
+  std::string chain = "vkGetPhysicalDeviceProperties2";
+  for (auto* s = static_cast<VkBaseOutStructure*>(properties->pNext); s != nullptr; s = s->pNext) {
+    if (s->sType == VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_ID_PROPERTIES) {
+      chain += " id";
+      auto* ids = reinterpret_cast<VkPhysicalDeviceIDProperties*>(s);
+      ids->deviceLUIDValid = d->luidValid;
+      std::memcpy(ids->deviceLUID, d->luid, VK_LUID_SIZE);
+    } else if (s->sType == VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_DRIVER_PROPERTIES) {
+      chain += " driver";
+      auto* driver = reinterpret_cast<VkPhysicalDeviceDriverProperties*>(s);
+      driver->driverID = d->driverId;
+      std::memcpy(driver->driverName, d->driverName, VK_MAX_DRIVER_NAME_SIZE);
+      std::memcpy(driver->driverInfo, d->driverInfo, VK_MAX_DRIVER_INFO_SIZE);
+    } else {
+      chain += " unknown";
+    }
+  }
+  state().calls.push_back(chain);
+}
+
+}  // namespace
+
+Model& model() { return state(); }
+void reset() { state() = Model{}; }
+
+VulkanApi api() {
+  return {createInstance, enumeratePhysicalDevices, getProperties, getProperties2, destroyInstance};
+}
+
+Device device(const char* name, std::uint32_t vendorId, std::uint32_t deviceId) {
+  Device d;
+  std::strncpy(d.properties.deviceName, name, VK_MAX_PHYSICAL_DEVICE_NAME_SIZE - 1);
+  d.properties.vendorID = vendorId;
+  d.properties.deviceID = deviceId;
+  d.properties.apiVersion = VK_MAKE_API_VERSION(0, 1, 3, 277);
+  d.properties.driverVersion = 8388887;
+  return d;
+}
+
+}  // namespace fake_vulkan

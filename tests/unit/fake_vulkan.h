@@ -1,0 +1,39 @@
+#pragma once
+// Fake Vulkan entry points over a model of physical devices; every call is logged.
+
+#include <string>
+#include <vector>
+
+#include "vulkan_api.h"
+
+namespace fake_vulkan {
+
+struct Device {
+  VkPhysicalDeviceProperties properties{};
+  VkBool32 luidValid = VK_FALSE;
+  uint8_t luid[VK_LUID_SIZE] = {};
+  VkDriverId driverId = VK_DRIVER_ID_MESA_LLVMPIPE;
+  char driverName[VK_MAX_DRIVER_NAME_SIZE] = {};
+  char driverInfo[VK_MAX_DRIVER_INFO_SIZE] = {};
+};
+
+struct Model {
+  std::vector<VkResult> createResults = {VK_SUCCESS};  // one per attempt; the last repeats
+  std::vector<Device> devices;
+  VkResult countResult = VK_SUCCESS;
+  VkResult listResult = VK_SUCCESS;
+  bool shrinkList = false;  // the second call writes one handle fewer
+  std::uint32_t extraCount = 0;  // the first call reports this many devices more than exist
+  std::vector<std::string> calls;
+  std::vector<std::uint32_t> requestedApiVersions;
+  long stdoutAtDestroy = -1;
+  int liveInstances = 0;
+};
+
+Model& model();
+void reset();
+VulkanApi api();
+
+Device device(const char* name, std::uint32_t vendorId, std::uint32_t deviceId);
+
+}  // namespace fake_vulkan

@@ -1,0 +1,17 @@
+#include "test_support.h"
+
+#include <cstdio>
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
+long stdoutBytesSoFar() {
+  std::fflush(stdout);
+#ifdef _WIN32
+  return _lseek(_fileno(stdout), 0, SEEK_CUR);
+#else
+  return static_cast<long>(lseek(fileno(stdout), 0, SEEK_CUR));
+#endif
+}

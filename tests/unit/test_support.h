@@ -1,0 +1,39 @@
+#pragma once
+// Helpers shared by the unit tests: capture what a run prints, check it as a document.
+
+#include <gtest/gtest.h>
+
+#include <nlohmann/json.hpp>
+
+#include <string>
+#include <utility>
+
+template <typename Body>
+std::string captureStdout(Body&& body) {
+  testing::internal::CaptureStdout();
+  std::forward<Body>(body)();
+  return testing::internal::GetCapturedStdout();
+}
+
+// One line, one final line feed, and a strict parse.
+inline nlohmann::json parseDocument(const std::string& document) {
+  EXPECT_FALSE(document.empty());
+  if (document.empty()) return nullptr;
+  EXPECT_EQ(document.back(), '\n') << document;
+  EXPECT_EQ(document.find('\n'), document.size() - 1) << "more than one line: " << document;
+  EXPECT_EQ(document.find('\r'), std::string::npos) << document;
+  nlohmann::json parsed = nlohmann::json::parse(document, nullptr, false);
+  EXPECT_FALSE(parsed.is_discarded()) << "not JSON: " << document;
+  return parsed;
+}
+
+// How many bytes have reached standard output so far (while it is captured into a file).
+long stdoutBytesSoFar();
+
+// Names parameterised cases after their label field.
+struct LabelName {
+  template <typename Param>
+  std::string operator()(const testing::TestParamInfo<Param>& param) const {
+    return param.param.label;
+  }
+};
