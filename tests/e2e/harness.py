@@ -1,0 +1,137 @@
+"""End-to-end harness: runs the Windows executables under Wine as a parent program would.
+
+Each test module starts its own Xvfb (when it needs a display) on a display number that
+Xvfb picks itself, uses a Wine prefix of its own inside the build tree, and stops only
+what it started: its Xvfb by process id and its prefix's wineserver.
+"""
+
+import json
+import os
+import shutil
+import subprocess
+import tempfile
+
+WINE = "/usr/lib/wine/wine64" if os.path.exists("/usr/lib/wine/wine64") else shutil.which("wine64") or "wine"
+RUN_TIMEOUT = 120
+
+
+def bin_dir():
+    return os.environ["PROBES_BIN"]
+
+
+def fakes_dir():
+    return os.environ["PROBES_FAKES"]
+
+
+def tools_dir():
+    return os.environ["PROBES_TOOLS"]
+
+
+def work_dir():
+    path = os.environ.get("PROBES_WORK") or tempfile.gettempdir()
+    os.makedirs(path, exist_ok=True)
+    return path
+
+
+def exe(name):
+    return os.path.join(bin_dir(), name)
+
+
+def start_xvfb():
+    """Starts Xvfb on a free display; returns (process, display string)."""
+    read_end, write_end = os.pipe()
+    process = subprocess.Popen(
+        ["Xvfb", "-displayfd", str(write_end), "-nolisten", "tcp", "-screen", "0", "1024x768x24"],
+        pass_fds=(write_end,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.close(write_end)
+    with os.fdopen(read_end) as pipe:
+        number = pipe.readline().strip()
+    if not number:
+        process.kill()
+        raise RuntimeError("Xvfb did not report a display")
+    return process, ":" + number
+
+
+def stop_xvfb(process):
+    process.terminate()
+    try:
+        process.wait(timeout=10)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        process.wait()
+
+
+def wine_env(prefix, display=None, overrides=None, extra=None):
+    env = {k: v for k, v in os.environ.items() if not k.startswith("WINE")}
+    env.pop("DISPLAY", None)
+    env["WINEPREFIX"] = prefix
+    env["WINEDEBUG"] = "-all"
+    # A crashing .exe must end, not wait in a debugger dialog; no Mono or Gecko prompts.
+    dll_overrides = ["winedbg.exe=d", "mscoree,mshtml="]
+    if overrides:
+        dll_overrides.append(overrides)
+    env["WINEDLLOVERRIDES"] = ";".join(dll_overrides)
+    if display:
+        env["DISPLAY"] = display
+    if extra:
+        env.update(extra)
+    return env
+
+
+def make_prefix(name, display=None):
+    """The module's own Wine prefix, created on first use and kept in the build tree."""
+    prefix = os.path.join(work_dir(), "wine-prefix-" + name)
+    env = wine_env(prefix, display)
+    subprocess.run(["timeout", "300", WINE, "wineboot", "-u"], env=env, check=True,
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    return prefix
+
+
+def stop_wineserver(prefix):
+    env = wine_env(prefix)
+    subprocess.run(["wineserver", "-k"], env=env, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, check=False)
+    subprocess.run(["wineserver", "-w"], env=env, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL, check=False, timeout=30)
+
+
+def run(executable, args=(), env=None, timeout=RUN_TIMEOUT):
+    """Runs an .exe under Wine; returns (stdout bytes, exit code, stderr bytes)."""
+    completed = subprocess.run(
+        ["timeout", "--kill-after=5", str(timeout), WINE, executable, *args], env=env,
+        stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    return completed.stdout, completed.returncode, completed.stderr
+
+
+def staged(executable, dll_dirs):
+    """A temporary folder with a copy of the .exe beside the DLLs of the given folders."""
+    folder = tempfile.mkdtemp(prefix="stage-", dir=work_dir())
+    shutil.copy(executable, folder)
+    for dll_dir in dll_dirs:
+        for name in os.listdir(dll_dir):
+            if name.lower().endswith(".dll"):
+                shutil.copy(os.path.join(dll_dir, name), folder)
+    return folder, os.path.join(folder, os.path.basename(executable))
+
+
+def _reject_duplicates(pairs):
+    keys = [k for k, _ in pairs]
+    if len(keys) != len(set(keys)):
+        raise ValueError("duplicate key in %r" % keys)
+    return dict(pairs)
+
+
+def _reject_constant(name):
+    raise ValueError("not JSON: " + name)
+
+
+def parse_document(data):
+    """Checks one document: one line, one final LF, no CR, strict JSON, UTF-8."""
+    if not data.endswith(b"\n"):
+        raise AssertionError("document does not end in a line feed: %r" % data)
+    if data.count(b"\n") != 1:
+        raise AssertionError("document is more than one line: %r" % data)
+    if b"\r" in data:
+        raise AssertionError("carriage return in the document: %r" % data)
+    return json.loads(data.decode("utf-8"), object_pairs_hook=_reject_duplicates,
+                      parse_constant=_reject_constant)

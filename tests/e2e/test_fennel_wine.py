@@ -1,0 +1,122 @@
+"""fennel.exe under Wine: Wine's real DXGI adapter list, compared with what a small DXGI
+program reads in the same prefix, and test-only dxcore.dll files beside a copy of it."""
+
+import os
+import subprocess
+import unittest
+
+import harness
+
+
+def setUpModule():
+    global XVFB, DISPLAY, PREFIX
+    XVFB, DISPLAY = harness.start_xvfb()
+    PREFIX = harness.make_prefix("fennel", DISPLAY)
+
+
+def tearDownModule():
+    harness.stop_wineserver(PREFIX)
+    harness.stop_xvfb(XVFB)
+
+
+def dxgi_adapters():
+    out, code, _ = harness.run(os.path.join(harness.tools_dir(), "dxgi_list.exe"),
+                               env=harness.wine_env(PREFIX, DISPLAY))
+    assert code == 0, out
+    rows = []
+    for line in out.decode("utf-8").splitlines():
+        name, vendor, device, memory, low, high, flags = line.rstrip("\r").split("\t")
+        rows.append(dict(name=name, vendorId=int(vendor), deviceId=int(device),
+                         dedicatedVideoMemory=int(memory), luidLowPart=int(low),
+                         luidHighPart=int(high), flags=int(flags)))
+    return rows
+
+
+class RealAdaptersTest(unittest.TestCase):
+    def test_lists_what_dxgi_reports(self):
+        out, code, err = harness.run(harness.exe("fennel.exe"), env=harness.wine_env(PREFIX, DISPLAY))
+        self.assertEqual(code, 0)
+        self.assertEqual(err, b"")
+        doc = harness.parse_document(out)
+        self.assertEqual(list(doc), ["schema", "dxcoreAvailable", "adapters"])
+        self.assertFalse(doc["dxcoreAvailable"], "Wine has no dxcore.dll")
+        expected = [a for a in dxgi_adapters() if not a["flags"] & 2]
+        self.assertTrue(expected, "Wine reports a hardware adapter")
+        self.assertEqual(len(doc["adapters"]), len(expected))
+        for index, (listed, real) in enumerate(zip(doc["adapters"], expected)):
+            self.assertEqual(listed["index"], index)
+            for key in ("name", "vendorId", "deviceId", "dedicatedVideoMemory", "luidLowPart",
+                        "luidHighPart"):
+                self.assertEqual(listed[key], real[key], key)
+            self.assertEqual(listed["isIntegratedGpu"], real["dedicatedVideoMemory"] < 2**31)
+        self.assertEqual(out, self.expected_bytes(doc))
+
+    @staticmethod
+    def expected_bytes(doc):
+        parts = []
+        for a in doc["adapters"]:
+            parts.append('{"index":%d,"name":"%s","vendorId":%d,"deviceId":%d,"dedicatedVideoMemory":%d,'
+                         '"luidLowPart":%d,"luidHighPart":%d,"isIntegratedGpu":%s}'
+                         % (a["index"], a["name"], a["vendorId"], a["deviceId"], a["dedicatedVideoMemory"],
+                            a["luidLowPart"], a["luidHighPart"], "true" if a["isIntegratedGpu"] else "false"))
+        return ('{"schema":1,"dxcoreAvailable":false,"adapters":[%s]}\n' % ",".join(parts)).encode()
+
+
+class FakeDxcoreTest(unittest.TestCase):
+    """A fake dxcore.dll beside a copy of fennel.exe answers for the real adapter."""
+
+    @classmethod
+    def setUpClass(cls):
+        cls.real = [a for a in dxgi_adapters() if not a["flags"] & 2][0]
+
+    def run_with(self, variant, answer):
+        folder, copy = harness.staged(harness.exe("fennel.exe"),
+                                      [os.path.join(harness.fakes_dir(), variant)])
+        log = os.path.join(folder, "dxcore.log")
+        extra = {"FAKE_DXCORE_ANSWER": answer, "FAKE_DXCORE_LOG": log,
+                 "FAKE_DXCORE_LUID": "%d:%d" % (self.real["luidLowPart"], self.real["luidHighPart"])}
+        env = harness.wine_env(PREFIX, DISPLAY, "opencl,dxcore=n,b", extra)
+        out, code, err = harness.run(copy, env=env)
+        self.assertEqual(code, 0)
+        self.assertEqual(err, b"")
+        calls = []
+        if os.path.exists(log):
+            with open(log) as f:
+                calls = f.read().splitlines()
+        return harness.parse_document(out), calls
+
+    def test_yes_decides_integrated_whatever_the_memory(self):
+        doc, calls = self.run_with("dxcore", "yes")
+        self.assertTrue(doc["dxcoreAvailable"])
+        self.assertTrue(doc["adapters"][0]["isIntegratedGpu"])
+        self.assertIn("GetProperty 12 1", calls)
+        # The adapter goes back after its query; the factory before the library is unloaded.
+        self.assertLess(calls.index("release adapter"), calls.index("release factory"))
+        self.assertEqual(calls[-2:], ["release factory", "unload"])
+
+    def test_no_decides_not_integrated(self):
+        doc, calls = self.run_with("dxcore", "no")
+        self.assertTrue(doc["dxcoreAvailable"])
+        self.assertFalse(doc["adapters"][0]["isIntegratedGpu"])
+        self.assertIn("GetProperty 12 1", calls)
+
+    def test_undecided_takes_the_memory_rule(self):
+        doc, calls = self.run_with("dxcore", "undecided")
+        self.assertTrue(doc["dxcoreAvailable"])
+        self.assertEqual(doc["adapters"][0]["isIntegratedGpu"], self.real["dedicatedVideoMemory"] < 2**31)
+        self.assertIn("IsPropertySupported 12", calls)
+        self.assertNotIn("GetProperty 12 1", calls)
+
+    def test_failing_factory_is_not_available(self):
+        doc, calls = self.run_with("dxcore", "no_factory")
+        self.assertFalse(doc["dxcoreAvailable"])
+        self.assertEqual(calls, ["DXCoreCreateAdapterFactory", "unload"])
+
+    def test_library_without_entry_point_is_not_available(self):
+        doc, _ = self.run_with("dxcore-empty", "yes")
+        self.assertFalse(doc["dxcoreAvailable"])
+        self.assertEqual(len(doc["adapters"]), 1)
+
+
+if __name__ == "__main__":
+    unittest.main()

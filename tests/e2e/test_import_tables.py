@@ -1,0 +1,49 @@
+"""Each .exe imports only Windows system DLLs (and quarry.exe the Vulkan loader), so a
+user can copy one file to a bare Windows machine and run it."""
+
+import os
+import subprocess
+import unittest
+
+import harness
+
+SYSTEM_DLLS = {"kernel32.dll", "msvcrt.dll", "ucrtbase.dll", "ole32.dll", "dxgi.dll"}
+CRT_PREFIX = "api-ms-win-crt-"
+OBJDUMP = os.environ.get("PROBES_OBJDUMP", "x86_64-w64-mingw32-objdump")
+
+
+def imported_dlls(path):
+    out = subprocess.run([OBJDUMP, "-p", path], check=True, stdout=subprocess.PIPE, text=True).stdout
+    return [line.split("DLL Name:")[1].strip() for line in out.splitlines() if "DLL Name:" in line]
+
+
+class ImportTableTest(unittest.TestCase):
+    def check(self, name, allowed):
+        dlls = imported_dlls(harness.exe(name))
+        self.assertTrue(dlls, "no import table read from " + name)
+        for dll in dlls:
+            lowered = dll.lower()
+            self.assertTrue(lowered in allowed or lowered.startswith(CRT_PREFIX),
+                            "%s imports %s" % (name, dll))
+        return [d.lower() for d in dlls]
+
+    def test_brindle_needs_only_system_dlls(self):
+        dlls = self.check("brindle.exe", SYSTEM_DLLS)
+        self.assertNotIn("opencl.dll", dlls)
+
+    def test_fennel_needs_only_system_dlls(self):
+        dlls = self.check("fennel.exe", SYSTEM_DLLS)
+        self.assertNotIn("dxcore.dll", dlls)
+
+    def test_quarry_links_the_vulkan_loader(self):
+        dlls = self.check("quarry.exe", SYSTEM_DLLS | {"vulkan-1.dll"})
+        self.assertIn("vulkan-1.dll", dlls)
+
+    def test_no_mingw_runtime_dll_is_needed(self):
+        for name in ("brindle.exe", "fennel.exe", "quarry.exe"):
+            for dll in imported_dlls(harness.exe(name)):
+                self.assertNotRegex(dll.lower(), r"libstdc|libgcc|winpthread", name)
+
+
+if __name__ == "__main__":
+    unittest.main()
