@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "fault_injection.h"
+
 namespace fake_opencl {
 
 namespace {
@@ -30,20 +32,35 @@ cl_int answerBytes(const void* bytes, size_t size, size_t valueSize, void* value
   return CL_SUCCESS;
 }
 
-cl_int answerString(const std::string& text, size_t valueSize, void* value, size_t* valueSizeRet) {
-  const std::string withZero = text + '\0';
-  return answerBytes(withZero.data(), withZero.size(), valueSize, value, valueSizeRet);
+using faults::Fault;
+
+// A string property; the fault named call can fail either query or drop the zero.
+cl_int answerString(const std::string& call, const std::string& text, size_t valueSize,
+                    void* value, size_t* valueSizeRet) {
+  const Fault fault = faults::at(call);
+  if (fault == Fault::errorCode && value == nullptr) return CL_INVALID_VALUE;
+  if (fault == Fault::dataError && value != nullptr) return CL_OUT_OF_RESOURCES;
+  const std::string bytes = fault == Fault::unterminated ? text : text + '\0';
+  return answerBytes(bytes.data(), bytes.size(), valueSize, value, valueSizeRet);
 }
 
-cl_int listDevices(std::vector<Device>& source, cl_int countError, cl_int listError,
-                   cl_uint numEntries, cl_device_id* devices, cl_uint* numDevices) {
+cl_int listDevices(const std::string& call, std::vector<Device>& source, cl_int countError,
+                   cl_int listError, cl_uint numEntries, cl_device_id* devices,
+                   cl_uint* numDevices) {
   if (devices == nullptr) {
+    const Fault fault = faults::at(call + " count");
+    if (fault == Fault::errorCode) return CL_OUT_OF_HOST_MEMORY;
     if (countError != CL_SUCCESS) return countError;
-    if (numDevices != nullptr) *numDevices = static_cast<cl_uint>(source.size());
+    if (numDevices != nullptr) {
+      *numDevices = fault == Fault::zeroCount ? 0 : static_cast<cl_uint>(source.size());
+    }
     return source.empty() ? CL_DEVICE_NOT_FOUND : CL_SUCCESS;
   }
+  const Fault fault = faults::at(call + " list");
+  if (fault == Fault::errorCode) return CL_OUT_OF_RESOURCES;
   if (listError != CL_SUCCESS) return listError;
-  const size_t n = std::min<size_t>(numEntries, source.size());
+  size_t n = std::min<size_t>(numEntries, source.size());
+  if (fault == Fault::shrinkCount && n > 0) --n;
   for (size_t i = 0; i < n; ++i) devices[i] = reinterpret_cast<cl_device_id>(&source[i]);
   if (numDevices != nullptr) *numDevices = static_cast<cl_uint>(n);
   return CL_SUCCESS;
@@ -84,15 +101,20 @@ cl_int CL_API_CALL getPlatformIDs(cl_uint numEntries, cl_platform_id* platforms,
   Runtime& m = model();
   if (platforms == nullptr) {
     log("clGetPlatformIDs count");
+    const Fault fault = faults::at("clGetPlatformIDs count");
     if (numPlatforms != nullptr) {
       *numPlatforms = m.overridePlatformCount ? m.platformCount
                                               : static_cast<cl_uint>(m.platforms.size());
+      if (fault == Fault::zeroCount) *numPlatforms = 0;
     }
-    return m.platformCountResult;
+    return fault == Fault::errorCode ? CL_OUT_OF_HOST_MEMORY : m.platformCountResult;
   }
   log("clGetPlatformIDs list " + std::to_string(numEntries));
+  const Fault fault = faults::at("clGetPlatformIDs list");
+  if (fault == Fault::errorCode) return CL_OUT_OF_RESOURCES;
   if (m.platformListResult != CL_SUCCESS) return m.platformListResult;
-  const size_t n = std::min<size_t>(numEntries, m.platforms.size());
+  size_t n = std::min<size_t>(numEntries, m.platforms.size());
+  if (fault == Fault::shrinkCount && n > 0) --n;
   for (size_t i = 0; i < n; ++i) platforms[i] = reinterpret_cast<cl_platform_id>(&m.platforms[i]);
   if (numPlatforms != nullptr) *numPlatforms = static_cast<cl_uint>(n);
   return CL_SUCCESS;
@@ -106,10 +128,12 @@ cl_int CL_API_CALL getPlatformInfo(cl_platform_id id, cl_platform_info param, si
   switch (param) {
     case CL_PLATFORM_NAME:
       if (p->nameError != CL_SUCCESS) return p->nameError;
-      return answerString(p->name, valueSize, value, valueSizeRet);
+      return answerString("clGetPlatformInfo CL_PLATFORM_NAME", p->name, valueSize, value,
+                          valueSizeRet);
     case CL_PLATFORM_EXTENSIONS:
       if (p->extensionsError != CL_SUCCESS) return p->extensionsError;
-      return answerString(p->extensions, valueSize, value, valueSizeRet);
+      return answerString("clGetPlatformInfo CL_PLATFORM_EXTENSIONS", p->extensions, valueSize,
+                          value, valueSizeRet);
     default: return CL_INVALID_VALUE;
   }
 }
@@ -120,7 +144,7 @@ cl_int CL_API_CALL getDeviceIDs(cl_platform_id id, cl_device_type type, cl_uint 
   if (p == nullptr) return CL_INVALID_PLATFORM;
   log("clGetDeviceIDs " + p->name + (devices == nullptr ? " count" : " list") +
       (type == CL_DEVICE_TYPE_ALL ? " all" : " some"));
-  return listDevices(p->devices, p->deviceCountError, p->deviceListError, numEntries, devices,
+  return listDevices("clGetDeviceIDs", p->devices, p->deviceCountError, p->deviceListError, numEntries, devices,
                      numDevices);
 }
 
@@ -131,20 +155,29 @@ cl_int CL_API_CALL getDeviceInfo(cl_device_id id, cl_device_info param, size_t v
   log("clGetDeviceInfo " + d->name + " " + std::to_string(param));
   switch (param) {
     case CL_DEVICE_TYPE:
+      if (faults::at("clGetDeviceInfo CL_DEVICE_TYPE") == Fault::errorCode) return CL_INVALID_VALUE;
       if (d->typeError != CL_SUCCESS) return d->typeError;
       return answerBytes(&d->type, sizeof d->type, valueSize, value, valueSizeRet);
     case CL_DEVICE_NAME:
       if (d->nameError != CL_SUCCESS) return d->nameError;
-      return answerString(d->name, valueSize, value, valueSizeRet);
+      return answerString("clGetDeviceInfo CL_DEVICE_NAME", d->name, valueSize, value,
+                          valueSizeRet);
     case CL_DEVICE_EXTENSIONS:
       if (d->extensionsError != CL_SUCCESS) return d->extensionsError;
-      return answerString(d->extensions, valueSize, value, valueSizeRet);
+      return answerString("clGetDeviceInfo CL_DEVICE_EXTENSIONS", d->extensions, valueSize, value,
+                          valueSizeRet);
     case CL_DEVICE_LUID_VALID_KHR: {
+      if (faults::at("clGetDeviceInfo CL_DEVICE_LUID_VALID_KHR") == Fault::errorCode) {
+        return CL_INVALID_VALUE;
+      }
       if (d->luidValidError != CL_SUCCESS) return d->luidValidError;
       const cl_bool valid = d->luidValid ? CL_TRUE : CL_FALSE;
       return answerBytes(&valid, sizeof valid, valueSize, value, valueSizeRet);
     }
     case CL_DEVICE_LUID_KHR:
+      if (faults::at("clGetDeviceInfo CL_DEVICE_LUID_KHR") == Fault::errorCode) {
+        return CL_INVALID_VALUE;
+      }
       if (d->luidError != CL_SUCCESS) return d->luidError;
       return answerBytes(d->luid.data(), d->luid.size(), valueSize, value, valueSizeRet);
     default: return CL_INVALID_VALUE;
@@ -154,6 +187,7 @@ cl_int CL_API_CALL getDeviceInfo(cl_device_id id, cl_device_info param, size_t v
 void* CL_API_CALL getExtensionFunctionAddressForPlatform(cl_platform_id id, const char* name) {
   Platform* p = platformOf(id);
   log("clGetExtensionFunctionAddressForPlatform " + (p ? p->name : std::string("?")) + " " + name);
+  if (faults::at("clGetExtensionFunctionAddressForPlatform") == Fault::nullOut) return nullptr;
   if (p == nullptr || !p->offersD3D11Function) return nullptr;
   if (std::strcmp(name, "clGetDeviceIDsFromD3D11KHR") != 0) return nullptr;
   return reinterpret_cast<void*>(&getDeviceIDsFromD3D11);
@@ -171,7 +205,7 @@ cl_int CL_API_CALL getDeviceIDsFromD3D11(cl_platform_id id, cl_uint source, void
   if (model().acceptAdapter != nullptr && !model().acceptAdapter(object)) {
     return CL_DEVICE_NOT_FOUND;
   }
-  return listDevices(p->d3d11Devices, p->d3d11CountError, p->d3d11ListError, numEntries, devices,
+  return listDevices("clGetDeviceIDsFromD3D11KHR", p->d3d11Devices, p->d3d11CountError, p->d3d11ListError, numEntries, devices,
                      numDevices);
 }
 

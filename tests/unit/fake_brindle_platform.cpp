@@ -3,10 +3,13 @@
 #include <cwchar>
 
 #include "fake_opencl.h"
+#include "fault_injection.h"
 
 namespace fake_brindle {
 
 namespace {
+
+using faults::Fault;
 
 int factoryToken;
 int adapterToken;
@@ -21,27 +24,43 @@ void event(const char* text) { state().events.emplace_back(text); }
 
 HResult comInitialize() {
   event("CoInitializeEx");
-  return state().comResult;
+  const Fault fault = faults::at("CoInitializeEx");
+  HResult result = state().comResult;
+  if (fault == Fault::errorCode) result = static_cast<HResult>(0x8001010Eu);  // RPC_E_WRONG_THREAD
+  if (fault == Fault::successCode) result = 1;                               // S_FALSE
+  if (result >= 0) state().acquired.push_back("COM");
+  return result;
 }
 
-void comUninitialize() { event("CoUninitialize"); }
+void comUninitialize() {
+  event("CoUninitialize");
+  state().released.push_back("COM");
+}
 
 void comRelease(void* object) {
   if (object == &factoryToken) {
     event("Release factory");
+    state().released.push_back("factory");
   } else if (object == &adapterToken) {
     event("Release adapter");
+    state().released.push_back("adapter");
   } else {
     event("Release unknown object");
+    state().released.push_back("unknown");
   }
 }
 
 HResult createFactory(void** factory) {
   event("CreateDXGIFactory1");
+  const Fault fault = faults::at("CreateDXGIFactory1");
   // A failed call may leave garbage behind; the run must not release it.
   *factory = state().factoryDelivered ? &factoryToken : nullptr;
   if (state().factoryResult < 0 && state().factoryDelivered) *factory = &moduleToken;
-  return state().factoryResult;
+  if (fault == Fault::nullOut) *factory = nullptr;
+  const HResult result = fault == Fault::errorCode ? static_cast<HResult>(0x887A0004u)
+                                                   : state().factoryResult;
+  if (result >= 0 && *factory != nullptr) state().acquired.push_back("factory");
+  return result;
 }
 
 HResult enumAdapterByLuid(void* factory, std::uint32_t lowPart, std::int32_t highPart,
@@ -50,6 +69,13 @@ HResult enumAdapterByLuid(void* factory, std::uint32_t lowPart, std::int32_t hig
   state().lookedUpLow = lowPart;
   state().lookedUpHigh = highPart;
   *adapter = state().adapterDelivered && state().lookupResult >= 0 ? &adapterToken : nullptr;
+  const Fault fault = faults::at("EnumAdapterByLuid");
+  if (fault == Fault::nullOut) *adapter = nullptr;
+  if (fault == Fault::errorCode) {
+    *adapter = nullptr;
+    return static_cast<HResult>(0x887A0002u);
+  }
+  if (state().lookupResult >= 0 && *adapter != nullptr) state().acquired.push_back("adapter");
   return state().lookupResult;
 }
 
@@ -59,7 +85,11 @@ void* loadModule(const wchar_t* fileName) {
     return nullptr;
   }
   event("LoadLibraryW OpenCL.dll");
-  return state().openClPresent ? &moduleToken : nullptr;
+  if (faults::at("LoadLibraryW OpenCL.dll") == Fault::nullOut || !state().openClPresent) {
+    return nullptr;
+  }
+  state().acquired.push_back("OpenCL.dll");
+  return &moduleToken;
 }
 
 ProcAddress moduleSymbol(void* module, const char* name) {
@@ -68,11 +98,13 @@ ProcAddress moduleSymbol(void* module, const char* name) {
     return nullptr;
   }
   state().events.push_back(std::string("GetProcAddress ") + name);
+  if (faults::at(std::string("GetProcAddress ") + name) == Fault::nullOut) return nullptr;
   return reinterpret_cast<ProcAddress>(fake_opencl::exportedFunction(name));
 }
 
 void unloadModule(void* module) {
   event(module == &moduleToken ? "FreeLibrary OpenCL.dll" : "FreeLibrary stranger");
+  state().released.push_back(module == &moduleToken ? "OpenCL.dll" : "unknown");
 }
 
 }  // namespace

@@ -20,6 +20,9 @@ struct World {
   std::uint32_t lookedUpLow = 0;
   std::int32_t lookedUpHigh = 0;
   std::vector<std::string> events;
+  // What the run holds: objects handed out with success, and what it gave back, in order.
+  std::vector<std::string> acquired;
+  std::vector<std::string> released;
 };
 
 World& world();

@@ -4,9 +4,13 @@
 #include <cstring>
 #include <cwchar>
 
+#include "fault_injection.h"
+
 namespace fake_fennel {
 
 namespace {
+
+using faults::Fault;
 
 int factoryToken;
 int moduleToken;
@@ -36,12 +40,23 @@ Handle& handleOf(void* object) {
 
 HResult comInitialize() {
   event("CoInitializeEx");
-  return state().comResult;
+  HResult result = state().comResult;
+  const Fault fault = faults::at("CoInitializeEx");
+  if (fault == Fault::errorCode) result = static_cast<HResult>(0x80010106u);  // RPC_E_CHANGED_MODE
+  if (fault == Fault::successCode) result = 1;                               // S_FALSE
+  if (result >= 0) state().acquired.push_back("COM");
+  return result;
 }
 
-void comUninitialize() { event("CoUninitialize"); }
+void comUninitialize() {
+  event("CoUninitialize");
+  state().released.push_back("COM");
+}
+
+std::string nameOf(void* object);
 
 void comRelease(void* object) {
+  state().released.push_back(nameOf(object));
   if (object == &factoryToken) {
     event("Release DXGI factory");
   } else if (object == &dxcoreFactoryToken) {
@@ -56,10 +71,15 @@ void comRelease(void* object) {
 
 HResult createFactory(FactoryInterface which, void** factory) {
   const bool four = which == FactoryInterface::factory4;
-  event(four ? "CreateDXGIFactory1 IDXGIFactory4" : "CreateDXGIFactory1 IDXGIFactory1");
-  const HResult result = four ? state().factory4Result : state().factory1Result;
-  const bool delivered = four ? state().factory4Delivered : state().factory1Delivered;
+  const char* call = four ? "CreateDXGIFactory1 IDXGIFactory4" : "CreateDXGIFactory1 IDXGIFactory1";
+  event(call);
+  const Fault fault = faults::at(call);
+  HResult result = four ? state().factory4Result : state().factory1Result;
+  bool delivered = four ? state().factory4Delivered : state().factory1Delivered;
+  if (fault == Fault::errorCode) result = static_cast<HResult>(0x887A0004u);
+  if (fault == Fault::nullOut) delivered = false;
   *factory = delivered && result >= 0 ? &factoryToken : nullptr;
+  if (*factory != nullptr) state().acquired.push_back("DXGI factory");
   return result;
 }
 
@@ -70,7 +90,11 @@ HResult enumAdapters1(void* factory, std::uint32_t ordinal, void** adapter) {
   if (state().enumCalls > 1000) return static_cast<HResult>(0x887A0002u);  // runaway loop guard
   if (ordinal == state().enumFailureOrdinal) return state().enumFailure;
   if (ordinal >= state().adapters.size()) return static_cast<HResult>(0x887A0002u);
+  const Fault fault = faults::at("EnumAdapters1");
+  if (fault == Fault::errorCode) return static_cast<HResult>(0x887A0005u);  // device removed
+  if (fault == Fault::nullOut) return 0;
   *adapter = newHandle("adapter", ordinal);
+  state().acquired.push_back(nameOf(*adapter));
   event("EnumAdapters1 " + std::to_string(ordinal));
   return 0;
 }
@@ -86,7 +110,9 @@ HResult getDesc1(void* adapter, AdapterDescription* out) {
   out->luidLowPart = a.luidLowPart;
   out->luidHighPart = a.luidHighPart;
   out->flags = a.flags;
-  return a.descResult;
+  const Fault fault = faults::at("GetDesc1");
+  if (fault == Fault::unterminated) std::fill(std::begin(out->description), std::end(out->description), u'Z');
+  return fault == Fault::errorCode ? static_cast<HResult>(0x80004005u) : a.descResult;
 }
 
 void* loadModule(const wchar_t* fileName) {
@@ -95,7 +121,11 @@ void* loadModule(const wchar_t* fileName) {
     return nullptr;
   }
   event("LoadLibraryW dxcore.dll");
-  return state().dxcorePresent ? &moduleToken : nullptr;
+  if (faults::at("LoadLibraryW dxcore.dll") == Fault::nullOut || !state().dxcorePresent) {
+    return nullptr;
+  }
+  state().acquired.push_back("dxcore.dll");
+  return &moduleToken;
 }
 
 void entryPointStandIn() {}
@@ -103,6 +133,7 @@ void entryPointStandIn() {}
 ProcAddress moduleSymbol(void* module, const char* name) {
   event(std::string(module == &moduleToken ? "GetProcAddress " : "GetProcAddress stranger ") +
         name);
+  if (faults::at(std::string("GetProcAddress ") + name) == Fault::nullOut) return nullptr;
   if (std::strcmp(name, "DXCoreCreateAdapterFactory") != 0 || !state().dxcoreEntryPoint) {
     return nullptr;
   }
@@ -111,13 +142,19 @@ ProcAddress moduleSymbol(void* module, const char* name) {
 
 void unloadModule(void* module) {
   event(module == &moduleToken ? "FreeLibrary dxcore.dll" : "FreeLibrary stranger");
+  state().released.push_back(module == &moduleToken ? "dxcore.dll" : "stranger");
 }
 
 HResult createAdapterFactory(ProcAddress entryPoint, void** factory) {
   event(entryPoint == &entryPointStandIn ? "DXCoreCreateAdapterFactory"
                                          : "DXCoreCreateAdapterFactory through a stranger");
-  *factory = state().dxcoreFactoryDelivered ? &dxcoreFactoryToken : nullptr;
-  return state().dxcoreFactoryResult;
+  const Fault fault = faults::at("DXCoreCreateAdapterFactory");
+  *factory = state().dxcoreFactoryDelivered && fault != Fault::nullOut ? &dxcoreFactoryToken
+                                                                       : nullptr;
+  const HResult result =
+      fault == Fault::errorCode ? static_cast<HResult>(0x80004002u) : state().dxcoreFactoryResult;
+  if (result >= 0 && *factory != nullptr) state().acquired.push_back("DXCore factory");
+  return result;
 }
 
 const Adapter* adapterByLuid(std::uint32_t low, std::int32_t high) {
@@ -131,9 +168,12 @@ HResult getAdapterByLuid(void* factory, std::uint32_t low, std::int32_t high, vo
   if (factory != &dxcoreFactoryToken) event("GetAdapterByLuid on a stranger");
   *adapter = nullptr;
   const Adapter* a = adapterByLuid(low, high);
-  if (a == nullptr) return static_cast<HResult>(0x80070057u);  // E_INVALIDARG
+  const Fault fault = faults::at("GetAdapterByLuid");
+  if (a == nullptr || fault == Fault::errorCode) return static_cast<HResult>(0x80070057u);
+  if (fault == Fault::nullOut) return 0;
   const auto index = static_cast<std::size_t>(a - state().adapters.data());
   *adapter = newHandle("DXCore adapter", index);
+  state().acquired.push_back(nameOf(*adapter));
   event("GetAdapterByLuid " + std::to_string(index));
   return 0;
 }
@@ -141,12 +181,14 @@ HResult getAdapterByLuid(void* factory, std::uint32_t low, std::int32_t high, vo
 bool isPropertySupported(void* adapter, std::uint32_t property) {
   const Adapter& a = state().adapters.at(handleOf(adapter).index);
   event("IsPropertySupported " + std::to_string(property));
+  if (faults::at("IsPropertySupported") == Fault::errorCode) return false;
   return property == kDxcorePropertyIsIntegrated && a.integratedSupported;
 }
 
 HResult getProperty(void* adapter, std::uint32_t property, std::size_t size, void* buffer) {
   const Adapter& a = state().adapters.at(handleOf(adapter).index);
   event("GetProperty " + std::to_string(property) + " size " + std::to_string(size));
+  if (faults::at("GetProperty") == Fault::errorCode) return static_cast<HResult>(0x80004005u);
   if (a.integratedResult >= 0 && size >= 1) *static_cast<unsigned char*>(buffer) = a.integratedByte;
   return a.integratedResult;
 }
@@ -183,13 +225,24 @@ std::string encode(const char16_t* text, int length) {
 }
 
 int wideToUtf8(const char16_t* text, int length, char* out, int outSize) {
-  event(out == nullptr ? "WideCharToMultiByte size" : "WideCharToMultiByte convert");
-  if (state().conversionFails) return 0;
+  const char* call = out == nullptr ? "WideCharToMultiByte size" : "WideCharToMultiByte convert";
+  event(call);
+  const Fault fault = faults::at(call);
+  if (state().conversionFails || fault == Fault::zeroCount || fault == Fault::errorCode) return 0;
   const std::string bytes = encode(text, length);
   if (out == nullptr) return static_cast<int>(bytes.size());
   if (outSize < static_cast<int>(bytes.size())) return 0;
   std::memcpy(out, bytes.data(), bytes.size());
   return static_cast<int>(bytes.size());
+}
+
+std::string nameOf(void* object) {
+  if (object == &factoryToken) return "DXGI factory";
+  if (object == &dxcoreFactoryToken) return "DXCore factory";
+  const std::size_t slot = reinterpret_cast<std::size_t>(object);
+  if (slot == 0 || slot > handles.size()) return "stranger";
+  const Handle& h = handles[slot - 1];
+  return std::string(h.kind) + " " + std::to_string(h.index) + "#" + std::to_string(slot);
 }
 
 }  // namespace

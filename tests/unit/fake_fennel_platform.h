@@ -41,6 +41,9 @@ struct World {
   bool dxcoreFactoryDelivered = true;
   bool conversionFails = false;
   std::vector<std::string> events;
+  // Objects handed out with success, and those given back, in order.
+  std::vector<std::string> acquired;
+  std::vector<std::string> released;
   int enumCalls = 0;
 };
 

@@ -2,11 +2,14 @@
 
 #include <cstring>
 
+#include "fault_injection.h"
 #include "test_support.h"
 
 namespace fake_vulkan {
 
 namespace {
+
+using faults::Fault;
 
 int instanceToken;
 
@@ -24,7 +27,8 @@ VKAPI_ATTR VkResult VKAPI_CALL createInstance(const VkInstanceCreateInfo* info,
   const std::size_t attempt = m.requestedApiVersions.size();
   m.requestedApiVersions.push_back(info->pApplicationInfo->apiVersion);
   m.calls.push_back(allocator == nullptr ? "vkCreateInstance" : "vkCreateInstance with allocator");
-  const VkResult result = m.createResults[std::min(attempt, m.createResults.size() - 1)];
+  VkResult result = m.createResults[std::min(attempt, m.createResults.size() - 1)];
+  if (faults::at("vkCreateInstance") == Fault::errorCode) result = VK_ERROR_INCOMPATIBLE_DRIVER;
   if (result == VK_SUCCESS) {
     *instance = reinterpret_cast<VkInstance>(&instanceToken);
     ++m.liveInstances;
@@ -48,28 +52,37 @@ VKAPI_ATTR VkResult VKAPI_CALL enumeratePhysicalDevices(VkInstance, std::uint32_
   const auto available = static_cast<std::uint32_t>(m.devices.size());
   if (devices == nullptr) {
     m.calls.push_back("vkEnumeratePhysicalDevices count");
-    *count = available + m.extraCount;
+    const Fault fault = faults::at("vkEnumeratePhysicalDevices count");
+    *count = fault == Fault::zeroCount ? 0 : available + m.extraCount;
+    if (fault == Fault::errorCode) return VK_ERROR_INITIALIZATION_FAILED;
+    if (fault == Fault::successCode) return VK_INCOMPLETE;
     return m.countResult;
   }
   m.calls.push_back("vkEnumeratePhysicalDevices list " + std::to_string(*count));
+  const Fault fault = faults::at("vkEnumeratePhysicalDevices list");
+  if (fault == Fault::errorCode) return VK_ERROR_OUT_OF_HOST_MEMORY;
   std::uint32_t written = std::min(*count, available);
-  if (m.shrinkList && written > 0) --written;
+  if ((m.shrinkList || fault == Fault::shrinkCount) && written > 0) --written;
   for (std::uint32_t i = 0; i < written; ++i) {
     devices[i] = reinterpret_cast<VkPhysicalDevice>(&m.devices[i]);
   }
   *count = written;
-  return m.listResult;
+  return fault == Fault::successCode ? VK_INCOMPLETE : m.listResult;
 }
 
 VKAPI_ATTR void VKAPI_CALL getProperties(VkPhysicalDevice handle,
                                          VkPhysicalDeviceProperties* properties) {
   state().calls.push_back("vkGetPhysicalDeviceProperties");
   *properties = deviceOf(handle)->properties;
+  if (faults::at("vkGetPhysicalDeviceProperties") == Fault::unterminated) {
+    std::memset(properties->deviceName, 'N', sizeof properties->deviceName);
+  }
 }
 
 VKAPI_ATTR void VKAPI_CALL getProperties2(VkPhysicalDevice handle,
                                           VkPhysicalDeviceProperties2* properties) {
   const Device* d = deviceOf(handle);
+  const bool unterminated = faults::at("vkGetPhysicalDeviceProperties2") == Fault::unterminated;
   std::string chain = "vkGetPhysicalDeviceProperties2";
   for (auto* s = static_cast<VkBaseOutStructure*>(properties->pNext); s != nullptr; s = s->pNext) {
     if (s->sType == VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_ID_PROPERTIES) {
@@ -83,6 +96,10 @@ VKAPI_ATTR void VKAPI_CALL getProperties2(VkPhysicalDevice handle,
       driver->driverID = d->driverId;
       std::memcpy(driver->driverName, d->driverName, VK_MAX_DRIVER_NAME_SIZE);
       std::memcpy(driver->driverInfo, d->driverInfo, VK_MAX_DRIVER_INFO_SIZE);
+      if (unterminated) {
+        std::memset(driver->driverName, 'D', VK_MAX_DRIVER_NAME_SIZE);
+        std::memset(driver->driverInfo, 'I', VK_MAX_DRIVER_INFO_SIZE);
+      }
     } else {
       chain += " unknown";
     }

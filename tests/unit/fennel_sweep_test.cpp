@@ -1,0 +1,131 @@
+// fennel's fault sweep: every platform call of two baseline runs fails in each way it can.
+
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "fake_fennel_platform.h"
+#include "fennel_run.h"
+#include "sweep_support.h"
+
+namespace {
+
+using faults::Fault;
+
+static_assert(sizeof(FennelPlatform) == 14 * sizeof(void (*)()), "sweep the new platform call");
+
+const std::vector<SweepEntry> kTable = {
+    {"CoInitializeEx", {{Fault::errorCode, "com_init_failed"}, {Fault::successCode, kResult}}},
+    {"CreateDXGIFactory1 IDXGIFactory4", {{Fault::errorCode, kResult}, {Fault::nullOut, kResult}}},
+    {"CreateDXGIFactory1 IDXGIFactory1",
+     {{Fault::errorCode, "dxgi_failed"}, {Fault::nullOut, "dxgi_failed"}}},
+    {"EnumAdapters1", {{Fault::errorCode, kResult}, {Fault::nullOut, kResult}}},
+    {"GetDesc1", {{Fault::errorCode, kResult}, {Fault::unterminated, kResult}}},
+    {"LoadLibraryW dxcore.dll", {{Fault::nullOut, kResult}}},
+    {"GetProcAddress DXCoreCreateAdapterFactory", {{Fault::nullOut, kResult}}},
+    {"DXCoreCreateAdapterFactory", {{Fault::errorCode, kResult}, {Fault::nullOut, kResult}}},
+    {"GetAdapterByLuid", {{Fault::errorCode, kResult}, {Fault::nullOut, kResult}}},
+    {"IsPropertySupported", {{Fault::errorCode, kResult}}},
+    {"GetProperty", {{Fault::errorCode, kResult}}},
+    {"WideCharToMultiByte size", {{Fault::zeroCount, kResult}}},
+    {"WideCharToMultiByte convert", {{Fault::errorCode, kResult}}},
+};
+
+fake_fennel::Adapter adapter(const char16_t* name, std::uint32_t luid, std::uint32_t flags = 0) {
+  fake_fennel::Adapter a;
+  a.name = name;
+  a.luidLowPart = luid;
+  a.flags = flags;
+  a.integratedByte = 1;
+  return a;
+}
+
+void dxcoreBaseline() {
+  fake_fennel::world().dxcorePresent = true;
+  fake_fennel::Adapter unknown = adapter(u"Unknown \u00e9", 3);
+  unknown.knownToDxcore = false;
+  fake_fennel::world().adapters = {adapter(u"Known", 1), adapter(u"WARP", 2, 2), unknown};
+}
+
+void fallbackBaseline() {
+  fake_fennel::world().factory4Result = static_cast<HResult>(0x80004002u);
+  fake_fennel::world().adapters = {adapter(u"Only", 1)};
+}
+
+const std::vector<std::pair<std::string, std::function<void()>>> kBaselines = {
+    {"dxcore", dxcoreBaseline}, {"fallback", fallbackBaseline}};
+
+struct SweepRun {
+  std::string out;
+  std::string err;
+  int exitCode = -1;
+};
+
+SweepRun runBaseline(const std::string& baseline, const SweepCase* armed) {
+  fake_fennel::reset();
+  for (const auto& [name, setup] : kBaselines) {
+    if (name == baseline) setup();
+  }
+  faults::disarm();
+  if (armed != nullptr) faults::arm(armed->call, armed->fault, armed->occurrence);
+  SweepRun run;
+  const FennelPlatform platform = fake_fennel::platform();
+  testing::internal::CaptureStderr();
+  run.out = captureStdout([&] { run.exitCode = runFennel(platform); });
+  run.err = testing::internal::GetCapturedStderr();
+  return run;
+}
+
+std::vector<std::pair<std::string, std::vector<std::string>>> seenByBaseline() {
+  std::vector<std::pair<std::string, std::vector<std::string>>> seen;
+  for (const auto& baseline : kBaselines) {
+    const SweepRun run = runBaseline(baseline.first, nullptr);
+    EXPECT_EQ(run.exitCode, 0) << run.out;
+    seen.emplace_back(baseline.first, faults::seen());
+  }
+  return seen;
+}
+
+TEST(FennelSweep, TheTableNamesEveryCall) { expectTableCoversCalls(seenByBaseline(), kTable); }
+
+std::ptrdiff_t position(const std::vector<std::string>& list, const std::string& item) {
+  const auto it = std::find(list.begin(), list.end(), item);
+  return it == list.end() ? -1 : it - list.begin();
+}
+
+class FennelSweepTest : public testing::TestWithParam<SweepCase> {};
+
+TEST_P(FennelSweepTest, EndsInOneDocumentAndReleasesEverythingOnce) {
+  const SweepRun run = runBaseline(GetParam().baseline, &GetParam());
+  expectOutcome(run.out, run.err, run.exitCode, GetParam().expected);
+  const auto& acquired = fake_fennel::world().acquired;
+  const auto& released = fake_fennel::world().released;
+  for (const std::string& object : acquired) {
+    EXPECT_EQ(std::count(released.begin(), released.end(), object), 1) << object;
+  }
+  for (const std::string& object : released) {
+    EXPECT_EQ(std::count(acquired.begin(), acquired.end(), object), 1) << "not held: " << object;
+  }
+  // DXGI goes before COM; a DXCore that was created outlives both, its factory before its
+  // library. A failed creation unloads the library at once.
+  std::vector<std::string> order = {"DXGI factory", "COM"};
+  if (position(acquired, "DXCore factory") >= 0) {
+    order.insert(order.end(), {"DXCore factory", "dxcore.dll"});
+  } else if (position(acquired, "dxcore.dll") >= 0) {
+    EXPECT_EQ(position(released, "dxcore.dll"), 0) << "unloaded before anything else";
+  }
+  std::ptrdiff_t last = -1;
+  for (const std::string& object : order) {
+    const std::ptrdiff_t at = position(released, object);
+    if (at < 0) continue;
+    EXPECT_GT(at, last) << object << " released out of order";
+    last = at;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Faults, FennelSweepTest,
+                         testing::ValuesIn(generateSweep(seenByBaseline(), kTable)),
+                         sweepCaseName);
+
+}  // namespace

@@ -1,0 +1,118 @@
+#pragma once
+// What the three fault sweeps share: the table shape, the generated cases and the checks
+// that every faulted run must pass.
+
+#include <algorithm>
+#include <cctype>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "fault_injection.h"
+#include "test_support.h"
+
+// What a faulted run must end in: an error document with this code, a result document
+// with this reason, or (kResult) any result document, the item having been passed over.
+constexpr const char* kResult = "result";
+
+struct FaultOutcome {
+  faults::Fault fault;
+  const char* expected;
+  const char* expectedWhenFirstOnly = nullptr;  // when failing the first call only differs
+};
+
+struct SweepEntry {
+  const char* call;
+  std::vector<FaultOutcome> outcomes;
+};
+
+struct SweepCase {
+  std::string baseline;
+  std::string call;
+  faults::Fault fault;
+  int occurrence;  // 0: every call of that name, 1: the first only
+  std::string expected;
+};
+
+inline void PrintTo(const SweepCase& c, std::ostream* os) {
+  *os << c.baseline << " / " << c.call << " / " << faults::name(c.fault)
+      << (c.occurrence ? " (first call)" : " (every call)") << " -> " << c.expected;
+}
+
+inline std::string sweepCaseName(const testing::TestParamInfo<SweepCase>& info) {
+  std::string name = info.param.baseline + "_" + info.param.call + "_" +
+                     faults::name(info.param.fault) + (info.param.occurrence ? "_first" : "_every");
+  std::replace_if(name.begin(), name.end(), [](char c) { return !std::isalnum(static_cast<unsigned char>(c)); }, '_');
+  return name;
+}
+
+// Every entry of the table for every baseline run that makes that call, armed at every
+// call and at the first only.
+inline std::vector<SweepCase> generateSweep(
+    const std::vector<std::pair<std::string, std::vector<std::string>>>& seenByBaseline,
+    const std::vector<SweepEntry>& table) {
+  std::vector<SweepCase> cases;
+  for (const auto& [baseline, seen] : seenByBaseline) {
+    for (const SweepEntry& entry : table) {
+      if (std::find(seen.begin(), seen.end(), entry.call) == seen.end()) continue;
+      for (const FaultOutcome& outcome : entry.outcomes) {
+        cases.push_back({baseline, entry.call, outcome.fault, 0, outcome.expected});
+        cases.push_back({baseline, entry.call, outcome.fault, 1,
+                         outcome.expectedWhenFirstOnly ? outcome.expectedWhenFirstOnly
+                                                       : outcome.expected});
+      }
+    }
+  }
+  return cases;
+}
+
+// The table must name exactly the calls that the baseline runs make.
+inline void expectTableCoversCalls(
+    const std::vector<std::pair<std::string, std::vector<std::string>>>& seenByBaseline,
+    const std::vector<SweepEntry>& table) {
+  std::vector<std::string> all;
+  for (const auto& entry : seenByBaseline) {
+    for (const std::string& call : entry.second) {
+      if (std::find(all.begin(), all.end(), call) == all.end()) all.push_back(call);
+    }
+  }
+  for (const std::string& call : all) {
+    const bool listed = std::any_of(table.begin(), table.end(),
+                                    [&](const SweepEntry& e) { return call == e.call; });
+    EXPECT_TRUE(listed) << "platform call without a sweep entry: " << call;
+  }
+  for (const SweepEntry& e : table) {
+    EXPECT_NE(std::find(all.begin(), all.end(), e.call), all.end())
+        << "sweep entry for a call that no run makes: " << e.call;
+  }
+}
+
+// One document, strictly JSON, nothing on standard error, the expected outcome.
+inline void expectOutcome(const std::string& out, const std::string& err, int exitCode,
+                          const std::string& expected) {
+  EXPECT_EQ(err, "");
+  const nlohmann::json doc = parseDocument(out);
+  if (!doc.is_object()) return;
+  if (doc.contains("error")) {
+    EXPECT_EQ(doc["error"]["code"], expected) << out;
+    EXPECT_EQ(exitCode, doc["error"]["code"] == "invalid_args" ? 2 : 1);
+  } else {
+    EXPECT_EQ(exitCode, 0) << out;
+    if (expected != kResult) {
+      EXPECT_EQ(doc.value("reason", std::string(kResult)), expected) << out;
+    }
+  }
+}
+
+// Each acquired object released once, in the order given, nothing else released.
+inline void expectReleasedInOrder(const std::vector<std::string>& acquired,
+                                  const std::vector<std::string>& released,
+                                  const std::vector<std::string>& releaseOrder) {
+  std::vector<std::string> expected;
+  for (const std::string& object : releaseOrder) {
+    const auto n = std::count(acquired.begin(), acquired.end(), object);
+    EXPECT_LE(n, 1) << object << " acquired more than once";
+    if (n == 1) expected.push_back(object);
+  }
+  EXPECT_EQ(released, expected);
+}
