@@ -11,7 +11,7 @@ packages=(
   opencl-headers ocl-icd-libopencl1 pocl-opencl-icd
   directx-headers-dev
   googletest libgtest-dev nlohmann-json3-dev
-  clang libclang-rt-14-dev valgrind hyperfine
+  clang libclang-rt-14-dev valgrind hyperfine time
 )
 
 missing=()

@@ -1,0 +1,87 @@
+#!/usr/bin/env bash
+# Times each probe against a minimal program that makes only the same platform calls, with
+# hyperfine: the native quarry (and vulkaninfo --summary) on lavapipe, and the three .exe
+# under Wine with a virtual X server. Prints each probe's time as a ratio to its minimal
+# program, and the peak memory (maximum resident set) of each. Not a test: it only reports.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/install-deps.sh
+runs=${BENCH_RUNS:-30}
+for preset in native windows; do
+  cmake --preset "$preset" > /dev/null
+  cmake --build --preset "$preset" -j "$(nproc)" > /dev/null
+done
+
+out=build/bench
+mkdir -p "$out"
+native=build/native
+win=build/windows
+
+peak_kib() {  # the maximum resident set of one run, in KiB
+  /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -n 1
+}
+
+echo "== native, lavapipe through the system Vulkan loader"
+hyperfine -N --warmup 3 --runs "$runs" --export-json "$out/native.json" \
+  -n quarry "$native/bin/quarry" \
+  -n minimal_vulkan "$native/bench/minimal_vulkan" \
+  -n "vulkaninfo --summary" "vulkaninfo --summary" > "$out/native.txt"
+{
+  echo "quarry $(peak_kib "$native/bin/quarry")"
+  echo "minimal_vulkan $(peak_kib "$native/bench/minimal_vulkan")"
+  echo "vulkaninfo --summary $(peak_kib vulkaninfo --summary)"
+} > "$out/native-peak.txt"
+
+echo "== Windows executables under Wine"
+export WINEPREFIX="$PWD/build/windows/wine-prefix-bench" WINEDEBUG=-all
+export WINEDLLOVERRIDES="winedbg.exe=d;mscoree,mshtml="
+xvfb-run -a bash -c '
+  set -euo pipefail
+  wine=/usr/lib/wine/wine64
+  timeout 300 $wine wineboot -u > /dev/null 2>&1
+  wineserver -p || true  # keep the server up between runs, so every run pays the same start
+  luid=$($wine '"$win"'/bin/fennel.exe | python3 -c "import json,sys; a=json.load(sys.stdin)[\"adapters\"][0]; print(a[\"luidLowPart\"], a[\"luidHighPart\"])")
+  low=${luid% *}; high=${luid#* }
+  hyperfine -N --warmup 3 --runs '"$runs"' --export-json '"$out"'/wine.json \
+    -n fennel.exe "$wine '"$win"'/bin/fennel.exe" \
+    -n minimal_dxgi.exe "$wine '"$win"'/bench/minimal_dxgi.exe" \
+    -n quarry.exe "$wine '"$win"'/bin/quarry.exe" \
+    -n minimal_vulkan.exe "$wine '"$win"'/bench/minimal_vulkan.exe" \
+    -n brindle.exe "$wine '"$win"'/bin/brindle.exe --luid-low $low --luid-high $high" \
+    -n minimal_opencl.exe "$wine '"$win"'/bench/minimal_opencl.exe $low $high" > '"$out"'/wine.txt
+  peak() { /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -n 1; }
+  {
+    echo "fennel.exe $(peak $wine '"$win"'/bin/fennel.exe)"
+    echo "minimal_dxgi.exe $(peak $wine '"$win"'/bench/minimal_dxgi.exe)"
+    echo "quarry.exe $(peak $wine '"$win"'/bin/quarry.exe)"
+    echo "minimal_vulkan.exe $(peak $wine '"$win"'/bench/minimal_vulkan.exe)"
+    echo "brindle.exe $(peak $wine '"$win"'/bin/brindle.exe --luid-low $low --luid-high $high)"
+    echo "minimal_opencl.exe $(peak $wine '"$win"'/bench/minimal_opencl.exe $low $high)"
+  } > '"$out"'/wine-peak.txt
+  wineserver -k
+'
+
+python3 - "$out" <<'PY'
+import json, sys
+out = sys.argv[1]
+def load(name):
+    with open(f"{out}/{name}.json") as f:
+        return {r["command"]: r for r in json.load(f)["results"]}
+def peaks(name):
+    result = {}
+    with open(f"{out}/{name}-peak.txt") as f:
+        for line in f:
+            command, _, kib = line.strip().rpartition(" ")
+            result[command] = int(kib)
+    return result
+rows = [("native", "quarry", "minimal_vulkan"), ("native", "vulkaninfo --summary", "minimal_vulkan"),
+        ("wine", "fennel.exe", "minimal_dxgi.exe"), ("wine", "quarry.exe", "minimal_vulkan.exe"),
+        ("wine", "brindle.exe", "minimal_opencl.exe")]
+print("%-22s %10s %10s %8s %12s %12s" % ("program", "mean ms", "base ms", "ratio", "peak KiB", "base KiB"))
+for group, program, base in rows:
+    times, peak = load(group), peaks(group)
+    t, b = times[program], times[base]
+    print("%-22s %10.1f %10.1f %8.3f %12d %12d" % (program, t["mean"] * 1e3, b["mean"] * 1e3,
+          t["mean"] / b["mean"], peak[program], peak[base]))
+PY
