@@ -1,7 +1,6 @@
 // brindle's fault sweep: every platform call of two baseline runs (one matched through
 // Direct3D 11 sharing, one through the LUID) fails in each way its API allows.
 
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -93,47 +92,21 @@ void luidBaseline() {
   fake_opencl::runtime().platforms = {sharing};
 }
 
-const std::vector<std::pair<std::string, std::function<void()>>> kBaselines = {
-    {"sharing", sharingBaseline}, {"luid", luidBaseline}};
-
-struct SweepRun {
-  std::string out;
-  std::string err;
-  int exitCode = -1;
-};
+const Baselines kBaselines = {{"sharing", sharingBaseline}, {"luid", luidBaseline}};
 
 SweepRun runBaseline(const std::string& baseline, const SweepCase* armed) {
-  fake_brindle::reset();
-  for (const auto& [name, setup] : kBaselines) {
-    if (name == baseline) setup();
-  }
-  faults::disarm();
-  if (armed != nullptr) faults::arm(armed->call, armed->fault, armed->occurrence);
-  SweepRun run;
-  const BrindlePlatform platform = fake_brindle::platform();
-  testing::internal::CaptureStderr();
-  run.out = captureStdout([&] {
-    run.exitCode = runBrindle(static_cast<int>(kArgs.size()), kArgs.data(), platform);
+  return runSweepCase(kBaselines, baseline, armed, fake_brindle::reset, [] {
+    return runBrindle(static_cast<int>(kArgs.size()), kArgs.data(), fake_brindle::platform());
   });
-  run.err = testing::internal::GetCapturedStderr();
-  return run;
 }
 
-std::vector<std::pair<std::string, std::vector<std::string>>> seenByBaseline() {
-  std::vector<std::pair<std::string, std::vector<std::string>>> seen;
-  for (const auto& baseline : kBaselines) {
-    const SweepRun run = runBaseline(baseline.first, nullptr);
-    EXPECT_EQ(run.exitCode, 0) << run.out;
-    seen.emplace_back(baseline.first, faults::seen());
-  }
-  return seen;
-}
+SeenCalls seenCalls() { return seenByBaseline(kBaselines, runBaseline); }
 
 TEST(BrindleSweep, BaselinesMatchAndTheTableNamesEveryCall) {
   EXPECT_NE(runBaseline("sharing", nullptr).out.find("\"method\":\"d3d11_sharing\""),
             std::string::npos);
   EXPECT_NE(runBaseline("luid", nullptr).out.find("\"method\":\"luid\""), std::string::npos);
-  expectTableCoversCalls(seenByBaseline(), kTable);
+  expectTableCoversCalls(seenCalls(), kTable);
 }
 
 class BrindleSweepTest : public testing::TestWithParam<SweepCase> {};
@@ -146,7 +119,7 @@ TEST_P(BrindleSweepTest, EndsInOneDocumentAndReleasesEverything) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, BrindleSweepTest,
-                         testing::ValuesIn(generateSweep(seenByBaseline(), kTable)),
+                         testing::ValuesIn(generateSweep(seenCalls(), kTable)),
                          sweepCaseName);
 
 }  // namespace

@@ -1,7 +1,6 @@
 // fennel's fault sweep: every platform call of two baseline runs fails in each way it can.
 
 #include <algorithm>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -53,41 +52,16 @@ void fallbackBaseline() {
   fake_fennel::world().adapters = {adapter(u"Only", 1)};
 }
 
-const std::vector<std::pair<std::string, std::function<void()>>> kBaselines = {
-    {"dxcore", dxcoreBaseline}, {"fallback", fallbackBaseline}};
-
-struct SweepRun {
-  std::string out;
-  std::string err;
-  int exitCode = -1;
-};
+const Baselines kBaselines = {{"dxcore", dxcoreBaseline}, {"fallback", fallbackBaseline}};
 
 SweepRun runBaseline(const std::string& baseline, const SweepCase* armed) {
-  fake_fennel::reset();
-  for (const auto& [name, setup] : kBaselines) {
-    if (name == baseline) setup();
-  }
-  faults::disarm();
-  if (armed != nullptr) faults::arm(armed->call, armed->fault, armed->occurrence);
-  SweepRun run;
-  const FennelPlatform platform = fake_fennel::platform();
-  testing::internal::CaptureStderr();
-  run.out = captureStdout([&] { run.exitCode = runFennel(platform); });
-  run.err = testing::internal::GetCapturedStderr();
-  return run;
+  return runSweepCase(kBaselines, baseline, armed, fake_fennel::reset,
+                      [] { return runFennel(fake_fennel::platform()); });
 }
 
-std::vector<std::pair<std::string, std::vector<std::string>>> seenByBaseline() {
-  std::vector<std::pair<std::string, std::vector<std::string>>> seen;
-  for (const auto& baseline : kBaselines) {
-    const SweepRun run = runBaseline(baseline.first, nullptr);
-    EXPECT_EQ(run.exitCode, 0) << run.out;
-    seen.emplace_back(baseline.first, faults::seen());
-  }
-  return seen;
-}
+SeenCalls seenCalls() { return seenByBaseline(kBaselines, runBaseline); }
 
-TEST(FennelSweep, TheTableNamesEveryCall) { expectTableCoversCalls(seenByBaseline(), kTable); }
+TEST(FennelSweep, TheTableNamesEveryCall) { expectTableCoversCalls(seenCalls(), kTable); }
 
 std::ptrdiff_t position(const std::vector<std::string>& list, const std::string& item) {
   const auto it = std::find(list.begin(), list.end(), item);
@@ -125,7 +99,7 @@ TEST_P(FennelSweepTest, EndsInOneDocumentAndReleasesEverythingOnce) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, FennelSweepTest,
-                         testing::ValuesIn(generateSweep(seenByBaseline(), kTable)),
+                         testing::ValuesIn(generateSweep(seenCalls(), kTable)),
                          sweepCaseName);
 
 }  // namespace

@@ -30,41 +30,30 @@ const std::vector<SweepEntry> kTable = {
     {"vkGetPhysicalDeviceProperties2", {{Fault::unterminated, kResult}}},
 };
 
-struct SweepRun {
-  std::string out;
-  std::string err;
-  int exitCode = -1;
-};
-
-SweepRun runBaseline(const SweepCase* armed) {
-  fake_vulkan::reset();
+void twoDevices() {
   fake_vulkan::Device a = fake_vulkan::device("GPU \"A\"", 4318, 1);
   a.luidValid = VK_TRUE;
   a.luid[0] = 0x2a;
   std::strcpy(a.driverName, "driver");
   std::strcpy(a.driverInfo, "info");
   fake_vulkan::model().devices = {a, fake_vulkan::device("B", 32902, 2)};
-  faults::disarm();
-  if (armed != nullptr) faults::arm(armed->call, armed->fault, armed->occurrence);
-  SweepRun run;
-  testing::internal::CaptureStderr();
-  run.out = captureStdout([&] { run.exitCode = runQuarry(fake_vulkan::api()); });
-  run.err = testing::internal::GetCapturedStderr();
-  return run;
 }
 
-std::vector<std::pair<std::string, std::vector<std::string>>> seenByBaseline() {
-  const SweepRun run = runBaseline(nullptr);
-  EXPECT_EQ(run.exitCode, 0) << run.out;
-  return {{"two_devices", faults::seen()}};
+const Baselines kBaselines = {{"two_devices", twoDevices}};
+
+SweepRun runBaseline(const std::string& baseline, const SweepCase* armed) {
+  return runSweepCase(kBaselines, baseline, armed, fake_vulkan::reset,
+                      [] { return runQuarry(fake_vulkan::api()); });
 }
 
-TEST(QuarrySweep, TheTableNamesEveryCall) { expectTableCoversCalls(seenByBaseline(), kTable); }
+SeenCalls seenCalls() { return seenByBaseline(kBaselines, runBaseline); }
+
+TEST(QuarrySweep, TheTableNamesEveryCall) { expectTableCoversCalls(seenCalls(), kTable); }
 
 class QuarrySweepTest : public testing::TestWithParam<SweepCase> {};
 
 TEST_P(QuarrySweepTest, EndsInOneDocumentAndDestroysTheInstanceOnce) {
-  const SweepRun run = runBaseline(&GetParam());
+  const SweepRun run = runBaseline(GetParam().baseline, &GetParam());
   expectOutcome(run.out, run.err, run.exitCode, GetParam().expected);
   const fake_vulkan::Model& m = fake_vulkan::model();
   EXPECT_EQ(m.liveInstances, 0);
@@ -79,7 +68,7 @@ TEST_P(QuarrySweepTest, EndsInOneDocumentAndDestroysTheInstanceOnce) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, QuarrySweepTest,
-                         testing::ValuesIn(generateSweep(seenByBaseline(), kTable)),
+                         testing::ValuesIn(generateSweep(seenCalls(), kTable)),
                          sweepCaseName);
 
 }  // namespace

@@ -3,6 +3,7 @@
 // that every faulted run must pass.
 
 #include <algorithm>
+#include <functional>
 #include <cctype>
 #include <ostream>
 #include <string>
@@ -46,13 +47,51 @@ inline std::string sweepCaseName(const testing::TestParamInfo<SweepCase>& info) 
   return name;
 }
 
+using Baselines = std::vector<std::pair<std::string, std::function<void()>>>;
+using SeenCalls = std::vector<std::pair<std::string, std::vector<std::string>>>;
+
+struct SweepRun {
+  std::string out;
+  std::string err;
+  int exitCode = -1;
+};
+
+// Resets the fakes, sets up the named baseline, arms the fault (none when armed is null)
+// and runs the probe, capturing both output streams.
+template <typename Reset, typename RunProbe>
+SweepRun runSweepCase(const Baselines& baselines, const std::string& baseline,
+                      const SweepCase* armed, Reset reset, RunProbe runProbe) {
+  reset();
+  for (const auto& entry : baselines) {
+    if (entry.first == baseline) entry.second();
+  }
+  faults::disarm();
+  if (armed != nullptr) faults::arm(armed->call, armed->fault, armed->occurrence);
+  SweepRun run;
+  testing::internal::CaptureStderr();
+  run.out = captureStdout([&] { run.exitCode = runProbe(); });
+  run.err = testing::internal::GetCapturedStderr();
+  return run;
+}
+
+// The calls that each clean baseline run makes; each must end in a result document.
+template <typename RunBaseline>
+SeenCalls seenByBaseline(const Baselines& baselines, RunBaseline runBaseline) {
+  SeenCalls seen;
+  for (const auto& entry : baselines) {
+    const SweepRun run = runBaseline(entry.first, nullptr);
+    EXPECT_EQ(run.exitCode, 0) << run.out;
+    seen.emplace_back(entry.first, faults::seen());
+  }
+  return seen;
+}
+
 // Every entry of the table for every baseline run that makes that call, armed at every
 // call and at the first only.
-inline std::vector<SweepCase> generateSweep(
-    const std::vector<std::pair<std::string, std::vector<std::string>>>& seenByBaseline,
-    const std::vector<SweepEntry>& table) {
+inline std::vector<SweepCase> generateSweep(const SeenCalls& seenCalls,
+                                            const std::vector<SweepEntry>& table) {
   std::vector<SweepCase> cases;
-  for (const auto& [baseline, seen] : seenByBaseline) {
+  for (const auto& [baseline, seen] : seenCalls) {
     for (const SweepEntry& entry : table) {
       if (std::find(seen.begin(), seen.end(), entry.call) == seen.end()) continue;
       for (const FaultOutcome& outcome : entry.outcomes) {
@@ -67,11 +106,10 @@ inline std::vector<SweepCase> generateSweep(
 }
 
 // The table must name exactly the calls that the baseline runs make.
-inline void expectTableCoversCalls(
-    const std::vector<std::pair<std::string, std::vector<std::string>>>& seenByBaseline,
-    const std::vector<SweepEntry>& table) {
+inline void expectTableCoversCalls(const SeenCalls& seenCalls,
+                                   const std::vector<SweepEntry>& table) {
   std::vector<std::string> all;
-  for (const auto& entry : seenByBaseline) {
+  for (const auto& entry : seenCalls) {
     for (const std::string& call : entry.second) {
       if (std::find(all.begin(), all.end(), call) == all.end()) all.push_back(call);
     }
