@@ -66,7 +66,7 @@ VKAPI_ATTR VkResult VKAPI_CALL enumeratePhysicalDevices(VkInstance, std::uint32_
   for (std::uint32_t i = 0; i < written; ++i) {
     devices[i] = reinterpret_cast<VkPhysicalDevice>(&m.devices[i]);
   }
-  *count = written;
+  *count = written + m.inflatedListCount;
   return fault == Fault::successCode ? VK_INCOMPLETE : m.listResult;
 }
 

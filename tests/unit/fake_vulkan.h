@@ -24,6 +24,7 @@ struct Model {
   VkResult listResult = VK_SUCCESS;
   bool shrinkList = false;  // the second call writes one handle fewer
   std::uint32_t extraCount = 0;  // the first call reports this many devices more than exist
+  std::uint32_t inflatedListCount = 0;  // the second call writes back this many more than it wrote
   std::vector<std::string> calls;
   std::vector<std::uint32_t> requestedApiVersions;
   long stdoutAtDestroy = -1;

@@ -220,6 +220,9 @@ INSTANTIATE_TEST_SUITE_P(
                   fake_fennel::world().enumFailureOrdinal = 1;
                 },
                 document(false, {element(0, "A", 4 * kGiB, 1, 0, false)}), 0},
+        RunCase{"description_without_nul_is_read_to_the_end_of_the_field",
+                [] { addAdapters({adapter(std::u16string(130, u'n').c_str(), 4 * kGiB, 1)}); },
+                document(false, {element(0, std::string(128, 'n'), 4 * kGiB, 1, 0, false)}), 0},
         RunCase{"failed_name_conversion_gives_empty_name",
                 [] {
                   fake_fennel::world().conversionFails = true;

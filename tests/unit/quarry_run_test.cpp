@@ -149,6 +149,13 @@ INSTANTIATE_TEST_SUITE_P(
                 {"vkCreateInstance", "vkEnumeratePhysicalDevices count",
                  "vkEnumeratePhysicalDevices list 2", "vkGetPhysicalDeviceProperties",
                  "vkGetPhysicalDeviceProperties2 id driver", "vkDestroyInstance"}},
+        RunCase{"list_count_larger_than_the_array_is_capped",
+                [] {
+                  fake_vulkan::model().devices = {exampleNvidia()};
+                  fake_vulkan::model().inflatedListCount = 5;
+                },
+                std::string("{\"schema\":2,\"devices\":[") + kExampleObject + "]}\n", 0,
+                kOneDeviceCalls},
         RunCase{"list_success_with_fewer_devices",
                 [] {
                   fake_vulkan::model().devices = {exampleNvidia(), exampleNvidia()};
