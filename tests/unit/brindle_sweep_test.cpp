@@ -65,30 +65,34 @@ Device gpuWithLuid(const char* name, std::uint32_t low) {
   return d;
 }
 
+Device cpuDevice() {
+  Device d;
+  d.name = "cpu";
+  d.type = CL_DEVICE_TYPE_CPU;
+  return d;
+}
+
+Platform sharingPlatform() {
+  Platform p;
+  p.name = "Sharing";
+  p.extensions = "cl_khr_d3d11_sharing";
+  return p;
+}
+
 // Baselines that between them reach every call: the sharing match on the second platform,
 // and the LUID match after a sharing platform that names no device.
 void sharingBaseline() {
   Platform plain;
   plain.name = "Plain";
   plain.devices = {gpuWithLuid("other", 5)};
-  Platform sharing;
-  sharing.name = "Sharing";
-  sharing.extensions = "cl_khr_d3d11_sharing";
-  Device cpu;
-  cpu.name = "cpu";
-  cpu.type = CL_DEVICE_TYPE_CPU;
-  sharing.d3d11Devices = {cpu, gpuWithLuid("gpu", 77)};
+  Platform sharing = sharingPlatform();
+  sharing.d3d11Devices = {cpuDevice(), gpuWithLuid("gpu", 77)};
   fake_opencl::runtime().platforms = {plain, sharing};
 }
 
 void luidBaseline() {
-  Platform sharing;
-  sharing.name = "Sharing";
-  sharing.extensions = "cl_khr_d3d11_sharing";
-  Device cpu;
-  cpu.name = "cpu";
-  cpu.type = CL_DEVICE_TYPE_CPU;
-  sharing.devices = {cpu, gpuWithLuid("miss", 5), gpuWithLuid("hit", 77)};
+  Platform sharing = sharingPlatform();
+  sharing.devices = {cpuDevice(), gpuWithLuid("miss", 5), gpuWithLuid("hit", 77)};
   fake_opencl::runtime().platforms = {sharing};
 }
 
