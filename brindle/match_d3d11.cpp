@@ -1,5 +1,6 @@
 #include "match_d3d11.h"
 
+#include "checked_alloc.h"
 #include "opencl_queries.h"
 
 namespace {
@@ -41,7 +42,8 @@ bool matchByD3D11Sharing(void* adapter, const std::vector<cl_platform_id>& platf
         count == 0) {
       continue;
     }
-    std::vector<cl_device_id> devices(count, nullptr);
+    std::vector<cl_device_id> devices;
+    if (!tryAssign(devices, count, cl_device_id{nullptr})) continue;
     if (getDevices(platform, kClD3D11DxgiAdapterKhr, adapter, kD3D11DeviceSet, count,
                    devices.data(), nullptr) != CL_SUCCESS) {
       continue;

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "checked_alloc.h"
 #include "opencl_queries.h"
 
 namespace {
@@ -46,7 +47,8 @@ bool matchByLuid(std::uint32_t lowPart, std::int32_t highPart,
         count == 0) {
       continue;
     }
-    std::vector<cl_device_id> devices(count, nullptr);
+    std::vector<cl_device_id> devices;
+    if (!tryAssign(devices, count, cl_device_id{nullptr})) continue;
     if (runtime.getDeviceIDs(platform, CL_DEVICE_TYPE_ALL, count, devices.data(), nullptr) !=
         CL_SUCCESS) {
       continue;

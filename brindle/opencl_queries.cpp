@@ -3,13 +3,16 @@
 #include <cstring>
 #include <vector>
 
+#include "checked_alloc.h"
+
 namespace {
 
 template <typename Handle>
 std::string readInfoString(ClInfoFunction<Handle> getInfo, Handle object, cl_uint parameter) {
   size_t size = 0;
   if (getInfo(object, parameter, 0, nullptr, &size) != CL_SUCCESS || size == 0) return {};
-  std::vector<char> buffer(size, '\0');
+  std::vector<char> buffer;
+  if (!tryAssign(buffer, size, '\0')) return {};
   if (getInfo(object, parameter, size, buffer.data(), nullptr) != CL_SUCCESS) return {};
   // The runtime may have left no terminating zero; the last byte is always dropped.
   buffer[size - 1] = '\0';

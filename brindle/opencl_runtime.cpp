@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "checked_alloc.h"
 #include "json_output.h"
 
 const wchar_t kOpenClLibraryName[] = L"OpenCL.dll";
@@ -56,7 +57,11 @@ BindOutcome bindOpenClRuntime(const ModuleApi& modules, OpenClRuntime& runtime,
     return BindOutcome::errorPrinted;
   }
 
-  platforms.assign(count, nullptr);
+  if (!tryAssign(platforms, count, cl_platform_id{nullptr})) {
+    printJsonError("opencl_platform_enum_failed",
+                   formatMessage("clGetPlatformIDs failed: %d", CL_OUT_OF_HOST_MEMORY).text);
+    return BindOutcome::errorPrinted;
+  }
   const cl_int listResult = runtime.getPlatformIDs(count, platforms.data(), nullptr);
   if (listResult != CL_SUCCESS) {
     printJsonError("opencl_platform_enum_failed",

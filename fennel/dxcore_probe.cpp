@@ -1,5 +1,7 @@
 #include "dxcore_probe.h"
 
+#include "checked_alloc.h"
+
 const wchar_t kDxcoreLibraryName[] = L"dxcore.dll";
 
 DxcoreProbe createDxcoreProbe(const FennelPlatform& platform) {
@@ -52,7 +54,11 @@ std::string toUtf8(const FennelPlatform& platform, const std::u16string& text) {
   const int length = static_cast<int>(text.size());
   const int needed = platform.text.wideToUtf8(text.data(), length, nullptr, 0);
   if (needed <= 0) return {};
-  std::string bytes(static_cast<std::size_t>(needed), '\0');
-  platform.text.wideToUtf8(text.data(), length, &bytes[0], needed);
+  std::string bytes;
+  if (!tryAssign(bytes, static_cast<std::size_t>(needed), '\0')) return {};
+  // Only what the second call says it wrote; a failed call (0) gives the empty name.
+  const int written = platform.text.wideToUtf8(text.data(), length, &bytes[0], needed);
+  if (written <= 0) return {};
+  if (written < needed) bytes.resize(static_cast<std::size_t>(written));
   return bytes;
 }

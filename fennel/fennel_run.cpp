@@ -2,6 +2,8 @@
 
 #include <cstdio>
 #include <memory>
+#include <new>
+#include <utility>
 #include <vector>
 
 #include "adapter_record.h"
@@ -41,6 +43,26 @@ std::u16string descriptionText(const AdapterDescription& desc) {
   return std::u16string(desc.description, length);
 }
 
+// False when the list cannot grow: the enumeration ends there, as on any other failure.
+bool appendRecord(std::vector<AdapterRecord>& records, const AdapterDescription& desc,
+                  bool isIntegratedGpu) noexcept {
+  try {
+    AdapterRecord record;
+    record.index = static_cast<std::int32_t>(records.size());
+    record.name = descriptionText(desc);
+    record.vendorId = desc.vendorId;
+    record.deviceId = desc.deviceId;
+    record.dedicatedVideoMemory = desc.dedicatedVideoMemory;
+    record.luidLowPart = desc.luidLowPart;
+    record.luidHighPart = desc.luidHighPart;
+    record.isIntegratedGpu = isIntegratedGpu;
+    records.push_back(std::move(record));
+    return true;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
 // Hardware adapters in DXGI's order. The walk ends at DXGI_ERROR_NOT_FOUND and also at
 // any other failure, which would otherwise repeat for every later ordinal.
 std::vector<AdapterRecord> listAdapters(const FennelPlatform& platform, void* factory,
@@ -54,19 +76,12 @@ std::vector<AdapterRecord> listAdapters(const FennelPlatform& platform, void* fa
 
     AdapterDescription desc{};
     const HResult described = platform.dxgi.getDesc1(adapter, &desc);
+    bool listed = true;
     if (!hresultFailed(described) && (desc.flags & kAdapterFlagSoftware) == 0) {
-      AdapterRecord record;
-      record.index = static_cast<std::int32_t>(records.size());
-      record.name = descriptionText(desc);
-      record.vendorId = desc.vendorId;
-      record.deviceId = desc.deviceId;
-      record.dedicatedVideoMemory = desc.dedicatedVideoMemory;
-      record.luidLowPart = desc.luidLowPart;
-      record.luidHighPart = desc.luidHighPart;
-      record.isIntegratedGpu = decideIntegrated(platform, probe, desc);
-      records.push_back(record);
+      listed = appendRecord(records, desc, decideIntegrated(platform, probe, desc));
     }
     platform.com.release(adapter);
+    if (!listed) break;
   }
   return records;
 }

@@ -1,6 +1,7 @@
 #include "device_record.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "driver_id.h"
 #include "json_output.h"
@@ -12,6 +13,15 @@ namespace {
 std::uint32_t littleEndian32(const std::uint8_t* bytes) {
   return static_cast<std::uint32_t>(bytes[0]) | static_cast<std::uint32_t>(bytes[1]) << 8 |
          static_cast<std::uint32_t>(bytes[2]) << 16 | static_cast<std::uint32_t>(bytes[3]) << 24;
+}
+
+// A driver may report any 32-bit value, also one outside VkDriverId (a newer identifier
+// or garbage); loading such a value as the enum is undefined, so its bytes are read.
+std::int32_t driverIdValue(const VkPhysicalDeviceDriverProperties& driver) {
+  static_assert(sizeof driver.driverID == sizeof(std::int32_t));
+  std::int32_t value = 0;
+  std::memcpy(&value, &driver.driverID, sizeof value);
+  return value;
 }
 
 }  // namespace
@@ -47,7 +57,7 @@ DeviceRecord readDeviceRecord(const VulkanApi& vulkan, VkPhysicalDevice device,
     record.luidHighPart = static_cast<std::int32_t>(littleEndian32(ids.deviceLUID + 4));
   }
   if (withDriverProperties) {
-    record.driverId = driverIdName(static_cast<std::int32_t>(driver.driverID));
+    record.driverId = driverIdName(driverIdValue(driver));
     record.driverName = fixedArrayString(driver.driverName);
     record.driverInfo = fixedArrayString(driver.driverInfo);
   }

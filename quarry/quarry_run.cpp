@@ -1,7 +1,10 @@
 #include "quarry_run.h"
 
 #include <cstdio>
+#include <new>
 #include <vector>
+
+#include "checked_alloc.h"
 
 #include "device_record.h"
 #include "json_output.h"
@@ -15,6 +18,16 @@ struct Instance {
   bool driverProperties = false;  // created at 1.2 on the first attempt
   VkResult failure = VK_SUCCESS;  // the second attempt's result when both failed
 };
+
+// One attempt; a success that delivers no handle counts as a failed initialisation.
+VkResult tryCreateInstance(const VulkanApi& vulkan, const VkInstanceCreateInfo& info,
+                           VkInstance& handle) {
+  handle = VK_NULL_HANDLE;
+  VkResult result = vulkan.createInstance(&info, nullptr, &handle);
+  if (result == VK_SUCCESS && handle == VK_NULL_HANDLE) result = VK_ERROR_INITIALIZATION_FAILED;
+  if (result != VK_SUCCESS) handle = VK_NULL_HANDLE;
+  return result;
+}
 
 // 1.2 first; 1.1 once if the loader or driver refuses 1.2.
 Instance createInstance(const VulkanApi& vulkan) {
@@ -31,14 +44,12 @@ Instance createInstance(const VulkanApi& vulkan) {
   info.pApplicationInfo = &app;
 
   Instance instance;
-  if (vulkan.createInstance(&info, nullptr, &instance.handle) == VK_SUCCESS) {
+  if (tryCreateInstance(vulkan, info, instance.handle) == VK_SUCCESS) {
     instance.driverProperties = true;
     return instance;
   }
-  instance.handle = VK_NULL_HANDLE;
   app.apiVersion = VK_API_VERSION_1_1;
-  instance.failure = vulkan.createInstance(&info, nullptr, &instance.handle);
-  if (instance.failure != VK_SUCCESS) instance.handle = VK_NULL_HANDLE;
+  instance.failure = tryCreateInstance(vulkan, info, instance.handle);
   return instance;
 }
 
@@ -49,6 +60,22 @@ void printDeviceDocument(const std::vector<DeviceRecord>& records) {
     printDeviceObject(records[i]);
   }
   std::printf("]}\n");
+}
+
+// One record per handle written; false when memory for the list runs out.
+bool gatherRecords(const VulkanApi& vulkan, const std::vector<VkPhysicalDevice>& handles,
+                   std::uint32_t count, bool driverProperties,
+                   std::vector<DeviceRecord>& records) noexcept {
+  try {
+    for (std::uint32_t i = 0; i < count; ++i) {
+      // A handle the driver did not fill in is never queried; the others keep their index.
+      if (handles[i] == VK_NULL_HANDLE) continue;
+      records.push_back(readDeviceRecord(vulkan, handles[i], i, driverProperties));
+    }
+    return true;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
 }
 
 void printEnumFailure(const char* format, VkResult result) {
@@ -79,7 +106,12 @@ int runQuarry(const VulkanApi& vulkan) {
 
   std::vector<VkPhysicalDevice> handles;
   if (count > 0) {
-    handles.assign(count, VK_NULL_HANDLE);
+    if (!tryAssign(handles, count, VkPhysicalDevice{VK_NULL_HANDLE})) {
+      printEnumFailure("vkEnumeratePhysicalDevices failed with error code %d",
+                       VK_ERROR_OUT_OF_HOST_MEMORY);
+      vulkan.destroyInstance(instance.handle, nullptr);
+      return 1;
+    }
     const VkResult listResult =
         vulkan.enumeratePhysicalDevices(instance.handle, &count, handles.data());
     if (listResult != VK_SUCCESS && listResult != VK_INCOMPLETE) {
@@ -93,9 +125,11 @@ int runQuarry(const VulkanApi& vulkan) {
   }
 
   std::vector<DeviceRecord> records;
-  records.reserve(count);
-  for (std::uint32_t i = 0; i < count; ++i) {
-    records.push_back(readDeviceRecord(vulkan, handles[i], i, instance.driverProperties));
+  if (!gatherRecords(vulkan, handles, count, instance.driverProperties, records)) {
+    printEnumFailure("vkEnumeratePhysicalDevices failed with error code %d",
+                     VK_ERROR_OUT_OF_HOST_MEMORY);
+    vulkan.destroyInstance(instance.handle, nullptr);
+    return 1;
   }
 
   // Every Vulkan object is gone before the first byte of the document.

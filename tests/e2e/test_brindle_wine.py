@@ -94,6 +94,16 @@ class FakeRuntimeTest(unittest.TestCase):
                               b'"message":"clGetPlatformIDs (2nd call) failed: -5"}}\n')
         self.assertEqual(code, 1)
 
+    def test_absurd_sizes_are_failures_not_crashes(self):
+        for scenario, expected, exit_code in (
+                ("absurd_count", b'{"schema":1,"matched":false,"error":{"code":"opencl_platform_enum_failed",'
+                                 b'"message":"clGetPlatformIDs failed: -6"}}\n', 1),
+                ("absurd_sizes", b'{"schema":1,"matched":false,"reason":"no_match","platformCount":1,'
+                                 b'"d3d11SharingPlatforms":1,"luidExtDevices":0}\n', 0)):
+            out, code = self.run_with_fake("full", scenario)
+            self.assertEqual(out, expected, scenario)
+            self.assertEqual(code, exit_code, scenario)
+
     def test_no_platforms(self):
         out, code = self.run_with_fake("full", "none")
         self.assertEqual(out, b'{"schema":1,"matched":false,"reason":"no_platforms","platformCount":0,'

@@ -1,6 +1,7 @@
 """fennel.exe under Wine: Wine's real DXGI adapter list, compared with what a small DXGI
 program reads in the same prefix, and test-only dxcore.dll files beside a copy of it."""
 
+import json
 import os
 import subprocess
 import unittest
@@ -42,23 +43,19 @@ class RealAdaptersTest(unittest.TestCase):
         self.assertFalse(doc["dxcoreAvailable"], "Wine has no dxcore.dll")
         expected = [a for a in dxgi_adapters() if not a["flags"] & 2]
         self.assertTrue(expected, "Wine reports a hardware adapter")
-        self.assertEqual(len(doc["adapters"]), len(expected))
-        for index, (listed, real) in enumerate(zip(doc["adapters"], expected)):
-            self.assertEqual(listed["index"], index)
-            for key in ("name", "vendorId", "deviceId", "dedicatedVideoMemory", "luidLowPart",
-                        "luidHighPart"):
-                self.assertEqual(listed[key], real[key], key)
-            self.assertEqual(listed["isIntegratedGpu"], real["dedicatedVideoMemory"] < 2**31)
-        self.assertEqual(out, self.expected_bytes(doc))
+        self.assertEqual(out, self.expected_bytes(expected))
 
     @staticmethod
-    def expected_bytes(doc):
+    def expected_bytes(adapters):
+        """The document, byte for byte, from what the separate DXGI program read."""
         parts = []
-        for a in doc["adapters"]:
+        for index, a in enumerate(adapters):
+            name = json.dumps(a["name"], ensure_ascii=False)[1:-1]
             parts.append('{"index":%d,"name":"%s","vendorId":%d,"deviceId":%d,"dedicatedVideoMemory":%d,'
                          '"luidLowPart":%d,"luidHighPart":%d,"isIntegratedGpu":%s}'
-                         % (a["index"], a["name"], a["vendorId"], a["deviceId"], a["dedicatedVideoMemory"],
-                            a["luidLowPart"], a["luidHighPart"], "true" if a["isIntegratedGpu"] else "false"))
+                         % (index, name, a["vendorId"], a["deviceId"], a["dedicatedVideoMemory"],
+                            a["luidLowPart"], a["luidHighPart"],
+                            "true" if a["dedicatedVideoMemory"] < 2**31 else "false"))
         return ('{"schema":1,"dxcoreAvailable":false,"adapters":[%s]}\n' % ",".join(parts)).encode()
 
 

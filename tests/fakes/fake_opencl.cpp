@@ -3,6 +3,7 @@
 #include <CL/cl_ext.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "fault_injection.h"
@@ -45,14 +46,15 @@ cl_int answerString(const std::string& call, const std::string& text, size_t val
 }
 
 cl_int listDevices(const std::string& call, std::vector<Device>& source, cl_int countError,
-                   cl_int listError, cl_uint numEntries, cl_device_id* devices,
-                   cl_uint* numDevices) {
+                   cl_int listError, cl_uint absurdCount, cl_uint numEntries,
+                   cl_device_id* devices, cl_uint* numDevices) {
   if (devices == nullptr) {
     const Fault fault = faults::at(call + " count");
     if (fault == Fault::errorCode) return CL_OUT_OF_HOST_MEMORY;
     if (countError != CL_SUCCESS) return countError;
     if (numDevices != nullptr) {
       *numDevices = fault == Fault::zeroCount ? 0 : static_cast<cl_uint>(source.size());
+      if (absurdCount != 0) *numDevices = absurdCount;
     }
     return source.empty() ? CL_DEVICE_NOT_FOUND : CL_SUCCESS;
   }
@@ -61,8 +63,13 @@ cl_int listDevices(const std::string& call, std::vector<Device>& source, cl_int 
   if (listError != CL_SUCCESS) return listError;
   size_t n = std::min<size_t>(numEntries, source.size());
   if (fault == Fault::shrinkCount && n > 0) --n;
-  for (size_t i = 0; i < n; ++i) devices[i] = reinterpret_cast<cl_device_id>(&source[i]);
-  if (numDevices != nullptr) *numDevices = static_cast<cl_uint>(n);
+  for (size_t i = 0; i < n; ++i) {
+    devices[i] = source[i].nullHandle ? nullptr : reinterpret_cast<cl_device_id>(&source[i]);
+  }
+  if (numDevices != nullptr) {
+    log(call + " list with a count pointer");
+    *numDevices = static_cast<cl_uint>(n);
+  }
   return CL_SUCCESS;
 }
 
@@ -70,7 +77,10 @@ cl_int listDevices(const std::string& call, std::vector<Device>& source, cl_int 
 
 Runtime& runtime() { return model(); }
 
-void reset() { model() = Runtime{}; }
+void reset() {
+  model() = Runtime{};
+  faults::disarm();  // a fault armed by an earlier test must not leak into this one
+}
 
 std::array<std::uint8_t, 8> luidBytes(std::uint32_t lowPart, std::int32_t highPart) {
   const auto high = static_cast<std::uint32_t>(highPart);
@@ -116,7 +126,10 @@ cl_int CL_API_CALL getPlatformIDs(cl_uint numEntries, cl_platform_id* platforms,
   size_t n = std::min<size_t>(numEntries, m.platforms.size());
   if (fault == Fault::shrinkCount && n > 0) --n;
   for (size_t i = 0; i < n; ++i) platforms[i] = reinterpret_cast<cl_platform_id>(&m.platforms[i]);
-  if (numPlatforms != nullptr) *numPlatforms = static_cast<cl_uint>(n);
+  if (numPlatforms != nullptr) {
+    log("clGetPlatformIDs list with a count pointer");
+    *numPlatforms = static_cast<cl_uint>(n);
+  }
   return CL_SUCCESS;
 }
 
@@ -128,6 +141,10 @@ cl_int CL_API_CALL getPlatformInfo(cl_platform_id id, cl_platform_info param, si
   switch (param) {
     case CL_PLATFORM_NAME:
       if (p->nameError != CL_SUCCESS) return p->nameError;
+      if (p->absurdNameSize && value == nullptr) {
+        if (valueSizeRet != nullptr) *valueSizeRet = SIZE_MAX;
+        return CL_SUCCESS;
+      }
       return answerString("clGetPlatformInfo CL_PLATFORM_NAME", p->name, valueSize, value,
                           valueSizeRet);
     case CL_PLATFORM_EXTENSIONS:
@@ -144,8 +161,8 @@ cl_int CL_API_CALL getDeviceIDs(cl_platform_id id, cl_device_type type, cl_uint 
   if (p == nullptr) return CL_INVALID_PLATFORM;
   log("clGetDeviceIDs " + p->name + (devices == nullptr ? " count" : " list") +
       (type == CL_DEVICE_TYPE_ALL ? " all" : " some"));
-  return listDevices("clGetDeviceIDs", p->devices, p->deviceCountError, p->deviceListError, numEntries, devices,
-                     numDevices);
+  return listDevices("clGetDeviceIDs", p->devices, p->deviceCountError, p->deviceListError,
+                     p->absurdDeviceCount, numEntries, devices, numDevices);
 }
 
 cl_int CL_API_CALL getDeviceInfo(cl_device_id id, cl_device_info param, size_t valueSize,
@@ -171,6 +188,11 @@ cl_int CL_API_CALL getDeviceInfo(cl_device_id id, cl_device_info param, size_t v
         return CL_INVALID_VALUE;
       }
       if (d->luidValidError != CL_SUCCESS) return d->luidValidError;
+      log("clGetDeviceInfo " + d->name + " CL_DEVICE_LUID_VALID_KHR size " + std::to_string(valueSize));
+      if (!d->luidValidBytes.empty()) {
+        return answerBytes(d->luidValidBytes.data(), d->luidValidBytes.size(), valueSize, value,
+                           valueSizeRet);
+      }
       const cl_bool valid = d->luidValid ? CL_TRUE : CL_FALSE;
       return answerBytes(&valid, sizeof valid, valueSize, value, valueSizeRet);
     }
@@ -179,6 +201,7 @@ cl_int CL_API_CALL getDeviceInfo(cl_device_id id, cl_device_info param, size_t v
         return CL_INVALID_VALUE;
       }
       if (d->luidError != CL_SUCCESS) return d->luidError;
+      log("clGetDeviceInfo " + d->name + " CL_DEVICE_LUID_KHR size " + std::to_string(valueSize));
       return answerBytes(d->luid.data(), d->luid.size(), valueSize, value, valueSizeRet);
     default: return CL_INVALID_VALUE;
   }
@@ -205,8 +228,8 @@ cl_int CL_API_CALL getDeviceIDsFromD3D11(cl_platform_id id, cl_uint source, void
   if (model().acceptAdapter != nullptr && !model().acceptAdapter(object)) {
     return CL_DEVICE_NOT_FOUND;
   }
-  return listDevices("clGetDeviceIDsFromD3D11KHR", p->d3d11Devices, p->d3d11CountError, p->d3d11ListError, numEntries, devices,
-                     numDevices);
+  return listDevices("clGetDeviceIDsFromD3D11KHR", p->d3d11Devices, p->d3d11CountError,
+                     p->d3d11ListError, p->absurdDeviceCount, numEntries, devices, numDevices);
 }
 
 }  // namespace fake_opencl

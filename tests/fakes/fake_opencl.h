@@ -16,12 +16,14 @@ struct Device {
   cl_device_type type = CL_DEVICE_TYPE_GPU;
   std::string extensions;
   bool luidValid = false;
+  std::string luidValidBytes;  // when set, the exact bytes of the validity answer
   std::array<std::uint8_t, 8> luid{};
   cl_int typeError = CL_SUCCESS;
   cl_int extensionsError = CL_SUCCESS;
   cl_int luidValidError = CL_SUCCESS;
   cl_int luidError = CL_SUCCESS;
   cl_int nameError = CL_SUCCESS;
+  bool nullHandle = false;  // listed as a null handle, as a broken runtime might
 };
 
 struct Platform {
@@ -29,6 +31,8 @@ struct Platform {
   std::string extensions;
   cl_int nameError = CL_SUCCESS;
   cl_int extensionsError = CL_SUCCESS;
+  bool absurdNameSize = false;  // the name's size query answers SIZE_MAX
+  cl_uint absurdDeviceCount = 0;  // when set, both device counts answer this instead
   // clGetDeviceIDs(CL_DEVICE_TYPE_ALL)
   std::vector<Device> devices;
   cl_int deviceCountError = CL_SUCCESS;

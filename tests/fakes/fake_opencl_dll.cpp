@@ -83,6 +83,18 @@ void buildScenario() {
     r.platformCountResult = CL_INVALID_VALUE;
     r.overridePlatformCount = true;
     r.platformCount = 2;
+  } else if (scenario == "absurd_count") {
+    r.overridePlatformCount = true;
+    r.platformCount = 0xFFFFFFFFu;
+  } else if (scenario == "absurd_sizes") {
+    Platform p;
+    p.name = "Absurd CL";
+    p.extensions = "cl_khr_d3d11_sharing";
+    p.absurdNameSize = true;
+    p.absurdDeviceCount = 0xFFFFFFFFu;
+    p.d3d11Devices = {device("GPU", CL_DEVICE_TYPE_GPU)};
+    p.devices = p.d3d11Devices;
+    r.platforms.push_back(p);
   } else if (scenario == "list_error") {
     r.platforms.push_back(Platform{});
     r.platformListResult = CL_OUT_OF_RESOURCES;

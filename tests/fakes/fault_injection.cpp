@@ -55,4 +55,12 @@ Fault at(const std::string& call) {
 
 const std::vector<std::string>& seen() { return state().seen; }
 
+std::vector<std::string> repeated() {
+  std::vector<std::string> names;
+  for (const auto& [call, count] : state().counts) {
+    if (count > 1) names.push_back(call);
+  }
+  return names;
+}
+
 }  // namespace faults

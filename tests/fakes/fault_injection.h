@@ -31,4 +31,7 @@ Fault at(const std::string& call);
 // Names of the calls made since the last disarm, each once, in first-seen order.
 const std::vector<std::string>& seen();
 
+// Names of the calls made more than once since the last disarm.
+std::vector<std::string> repeated();
+
 }  // namespace faults

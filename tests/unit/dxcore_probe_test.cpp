@@ -114,29 +114,6 @@ TEST(DxcoreProbe, IsDestroyedWhenTheRunIsLeftByAnException) {
   EXPECT_EQ(events.back(), "FreeLibrary dxcore.dll");
 }
 
-struct Utf8Case {
-  const char* label;
-  std::u16string text;
-  std::string bytes;
-};
-
-class ToUtf8Test : public testing::TestWithParam<Utf8Case> {};
-
-TEST_P(ToUtf8Test, ConvertsTheWholeText) {
-  fake_fennel::reset();
-  EXPECT_EQ(toUtf8(fake_fennel::platform(), GetParam().text), GetParam().bytes);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Texts, ToUtf8Test,
-    testing::Values(Utf8Case{"ascii", u"NVIDIA GeForce", "NVIDIA GeForce"},
-                    Utf8Case{"two_bytes", u"\u00e9", "\xC3\xA9"},
-                    Utf8Case{"three_bytes", u"\u30b0", "\xE3\x82\xB0"},
-                    Utf8Case{"surrogate_pair", u"\U0001F600", "\xF0\x9F\x98\x80"},
-                    Utf8Case{"embedded_nul_is_counted", std::u16string(u"a\0b", 3),
-                             std::string("a\0b", 3)}),
-    LabelName{});
-
 TEST(ToUtf8, EmptyTextMakesNoPlatformCall) {
   fake_fennel::reset();
   EXPECT_EQ(toUtf8(fake_fennel::platform(), u""), "");

@@ -4,6 +4,7 @@
 
 #include "fake_opencl.h"
 #include "fault_injection.h"
+#include "test_support.h"
 
 namespace fake_brindle {
 
@@ -22,6 +23,12 @@ World& state() {
 
 void event(const char* text) { state().events.emplace_back(text); }
 
+void releaseEvent(const char* text, const char* what) {
+  event(text);
+  state().released.push_back(what);
+  state().stdoutAtRelease.push_back(stdoutBytesSoFar());
+}
+
 HResult comInitialize() {
   event("CoInitializeEx");
   const Fault fault = faults::at("CoInitializeEx");
@@ -32,21 +39,15 @@ HResult comInitialize() {
   return result;
 }
 
-void comUninitialize() {
-  event("CoUninitialize");
-  state().released.push_back("COM");
-}
+void comUninitialize() { releaseEvent("CoUninitialize", "COM"); }
 
 void comRelease(void* object) {
   if (object == &factoryToken) {
-    event("Release factory");
-    state().released.push_back("factory");
+    releaseEvent("Release factory", "factory");
   } else if (object == &adapterToken) {
-    event("Release adapter");
-    state().released.push_back("adapter");
+    releaseEvent("Release adapter", "adapter");
   } else {
-    event("Release unknown object");
-    state().released.push_back("unknown");
+    releaseEvent("Release unknown object", "unknown");
   }
 }
 
@@ -103,8 +104,11 @@ ProcAddress moduleSymbol(void* module, const char* name) {
 }
 
 void unloadModule(void* module) {
-  event(module == &moduleToken ? "FreeLibrary OpenCL.dll" : "FreeLibrary stranger");
-  state().released.push_back(module == &moduleToken ? "OpenCL.dll" : "unknown");
+  if (module == &moduleToken) {
+    releaseEvent("FreeLibrary OpenCL.dll", "OpenCL.dll");
+  } else {
+    releaseEvent("FreeLibrary stranger", "unknown");
+  }
 }
 
 }  // namespace

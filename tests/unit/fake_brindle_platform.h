@@ -23,6 +23,8 @@ struct World {
   // What the run holds: objects handed out with success, and what it gave back, in order.
   std::vector<std::string> acquired;
   std::vector<std::string> released;
+  // Bytes on standard output at each FreeLibrary, Release and CoUninitialize.
+  std::vector<long> stdoutAtRelease;
 };
 
 World& world();

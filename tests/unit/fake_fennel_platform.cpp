@@ -231,6 +231,7 @@ int wideToUtf8(const char16_t* text, int length, char* out, int outSize) {
   if (state().conversionFails || fault == Fault::zeroCount || fault == Fault::errorCode) return 0;
   const std::string bytes = encode(text, length);
   if (out == nullptr) return static_cast<int>(bytes.size());
+  if (state().conversionWriteFails) return 0;
   if (outSize < static_cast<int>(bytes.size())) return 0;
   std::memcpy(out, bytes.data(), bytes.size());
   return static_cast<int>(bytes.size());
@@ -252,6 +253,7 @@ World& world() { return state(); }
 void reset() {
   state() = World{};
   handles.clear();
+  faults::disarm();  // a fault armed by an earlier test must not leak into this one
 }
 
 FennelPlatform platform() {

@@ -39,7 +39,8 @@ struct World {
   bool dxcoreEntryPoint = true;
   HResult dxcoreFactoryResult = 0;
   bool dxcoreFactoryDelivered = true;
-  bool conversionFails = false;
+  bool conversionFails = false;       // the size query fails
+  bool conversionWriteFails = false;  // the size query answers, the conversion writes nothing
   std::vector<std::string> events;
   // Objects handed out with success, and those given back, in order.
   std::vector<std::string> acquired;

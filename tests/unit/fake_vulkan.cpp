@@ -20,16 +20,34 @@ Model& state() {
 
 Device* deviceOf(VkPhysicalDevice handle) { return reinterpret_cast<Device*>(handle); }
 
+void checkCreateInfo(const VkInstanceCreateInfo* info) {
+  auto& mistakes = state().createInfoMistakes;
+  const auto expect = [&mistakes](bool ok, const char* what) {
+    if (!ok) mistakes.emplace_back(what);
+  };
+  expect(info->sType == VK_STRUCTURE_TYPE_INSTANCE_CREATE_INFO, "create sType");
+  expect(info->pNext == nullptr && info->flags == 0, "create pNext or flags");
+  expect(info->enabledLayerCount == 0 && info->ppEnabledLayerNames == nullptr, "layers");
+  expect(info->enabledExtensionCount == 0 && info->ppEnabledExtensionNames == nullptr,
+         "extensions");
+  const VkApplicationInfo* app = info->pApplicationInfo;
+  expect(app->sType == VK_STRUCTURE_TYPE_APPLICATION_INFO && app->pNext == nullptr, "app sType");
+  expect(std::string(app->pApplicationName) == "quarry", "application name");
+  expect(std::string(app->pEngineName) == "No Engine", "engine name");
+  expect(app->applicationVersion == 0x400000 && app->engineVersion == 0x400000, "versions");
+}
+
 VKAPI_ATTR VkResult VKAPI_CALL createInstance(const VkInstanceCreateInfo* info,
                                               const VkAllocationCallbacks* allocator,
                                               VkInstance* instance) {
   Model& m = state();
+  checkCreateInfo(info);
   const std::size_t attempt = m.requestedApiVersions.size();
   m.requestedApiVersions.push_back(info->pApplicationInfo->apiVersion);
   m.calls.push_back(allocator == nullptr ? "vkCreateInstance" : "vkCreateInstance with allocator");
   VkResult result = m.createResults[std::min(attempt, m.createResults.size() - 1)];
   if (faults::at("vkCreateInstance") == Fault::errorCode) result = VK_ERROR_INCOMPATIBLE_DRIVER;
-  if (result == VK_SUCCESS) {
+  if (result == VK_SUCCESS && attempt >= m.nullHandleAttempts) {
     *instance = reinterpret_cast<VkInstance>(&instanceToken);
     ++m.liveInstances;
   }
@@ -64,7 +82,7 @@ VKAPI_ATTR VkResult VKAPI_CALL enumeratePhysicalDevices(VkInstance, std::uint32_
   std::uint32_t written = std::min(*count, available);
   if ((m.shrinkList || fault == Fault::shrinkCount) && written > 0) --written;
   for (std::uint32_t i = 0; i < written; ++i) {
-    devices[i] = reinterpret_cast<VkPhysicalDevice>(&m.devices[i]);
+    devices[i] = i == m.nullEntryAt ? VK_NULL_HANDLE : reinterpret_cast<VkPhysicalDevice>(&m.devices[i]);
   }
   *count = written + m.inflatedListCount;
   return fault == Fault::successCode ? VK_INCOMPLETE : m.listResult;
@@ -72,6 +90,10 @@ VKAPI_ATTR VkResult VKAPI_CALL enumeratePhysicalDevices(VkInstance, std::uint32_
 
 VKAPI_ATTR void VKAPI_CALL getProperties(VkPhysicalDevice handle,
                                          VkPhysicalDeviceProperties* properties) {
+  if (handle == VK_NULL_HANDLE) {
+    state().calls.push_back("vkGetPhysicalDeviceProperties of a null handle");
+    return;
+  }
   state().calls.push_back("vkGetPhysicalDeviceProperties");
   *properties = deviceOf(handle)->properties;
   if (faults::at("vkGetPhysicalDeviceProperties") == Fault::unterminated) {
@@ -82,6 +104,14 @@ VKAPI_ATTR void VKAPI_CALL getProperties(VkPhysicalDevice handle,
 VKAPI_ATTR void VKAPI_CALL getProperties2(VkPhysicalDevice handle,
                                           VkPhysicalDeviceProperties2* properties) {
   const Device* d = deviceOf(handle);
+  if (d == nullptr) {
+    state().calls.push_back("vkGetPhysicalDeviceProperties2 of a null handle");
+    return;
+  }
+  if (properties->sType != VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_PROPERTIES_2) {
+    state().calls.push_back("vkGetPhysicalDeviceProperties2 with a wrong sType");
+    return;
+  }
   const bool unterminated = faults::at("vkGetPhysicalDeviceProperties2") == Fault::unterminated;
   std::string chain = "vkGetPhysicalDeviceProperties2";
   for (auto* s = static_cast<VkBaseOutStructure*>(properties->pNext); s != nullptr; s = s->pNext) {
@@ -93,7 +123,7 @@ VKAPI_ATTR void VKAPI_CALL getProperties2(VkPhysicalDevice handle,
     } else if (s->sType == VK_STRUCTURE_TYPE_PHYSICAL_DEVICE_DRIVER_PROPERTIES) {
       chain += " driver";
       auto* driver = reinterpret_cast<VkPhysicalDeviceDriverProperties*>(s);
-      driver->driverID = d->driverId;
+      std::memcpy(&driver->driverID, &d->driverId, sizeof d->driverId);
       std::memcpy(driver->driverName, d->driverName, VK_MAX_DRIVER_NAME_SIZE);
       std::memcpy(driver->driverInfo, d->driverInfo, VK_MAX_DRIVER_INFO_SIZE);
       if (unterminated) {
@@ -110,7 +140,10 @@ VKAPI_ATTR void VKAPI_CALL getProperties2(VkPhysicalDevice handle,
 }  // namespace
 
 Model& model() { return state(); }
-void reset() { state() = Model{}; }
+void reset() {
+  state() = Model{};
+  faults::disarm();  // a fault armed by an earlier test must not leak into this one
+}
 
 VulkanApi api() {
   return {createInstance, enumeratePhysicalDevices, getProperties, getProperties2, destroyInstance};

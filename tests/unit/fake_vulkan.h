@@ -12,7 +12,7 @@ struct Device {
   VkPhysicalDeviceProperties properties{};
   VkBool32 luidValid = VK_FALSE;
   uint8_t luid[VK_LUID_SIZE] = {};
-  VkDriverId driverId = VK_DRIVER_ID_MESA_LLVMPIPE;
+  std::int32_t driverId = VK_DRIVER_ID_MESA_LLVMPIPE;  // any 32-bit value a driver may write
   char driverName[VK_MAX_DRIVER_NAME_SIZE] = {};
   char driverInfo[VK_MAX_DRIVER_INFO_SIZE] = {};
 };
@@ -25,8 +25,13 @@ struct Model {
   bool shrinkList = false;  // the second call writes one handle fewer
   std::uint32_t extraCount = 0;  // the first call reports this many devices more than exist
   std::uint32_t inflatedListCount = 0;  // the second call writes back this many more than it wrote
+  std::size_t nullHandleAttempts = 0;  // this many first creations succeed without a handle
+  std::uint32_t nullEntryAt = UINT32_MAX;  // the second enumeration leaves this entry null
   std::vector<std::string> calls;
   std::vector<std::uint32_t> requestedApiVersions;
+  // What each vkCreateInstance was asked for, beyond the API version; empty when all is as
+  // quarry must ask (its names and versions, no layers, no extensions, no chain).
+  std::vector<std::string> createInfoMistakes;
   long stdoutAtDestroy = -1;
   int liveInstances = 0;
 };

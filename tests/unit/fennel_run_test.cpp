@@ -132,13 +132,13 @@ INSTANTIATE_TEST_SUITE_P(
                   no.integratedByte = 0;
                   Adapter yes = adapter(u"big integrated", 8 * kGiB, 2);
                   yes.integratedByte = 1;
-                  Adapter yes255 = adapter(u"255", 8 * kGiB, 3);
+                  Adapter yes255 = adapter(u"255", 8 * kGiB, 3, -2);  // asked by its whole LUID
                   yes255.integratedByte = 255;
                   addAdapters({no, yes, yes255});
                 },
                 document(true, {element(0, "small discrete", 512u << 20, 1, 0, false),
                                 element(1, "big integrated", 8 * kGiB, 2, 0, true),
-                                element(2, "255", 8 * kGiB, 3, 0, true)}),
+                                element(2, "255", 8 * kGiB, 3, -2, true)}),
                 0},
         RunCase{"dxcore_undecided_falls_back_to_memory",
                 [] {
@@ -228,6 +228,12 @@ INSTANTIATE_TEST_SUITE_P(
                   fake_fennel::world().conversionFails = true;
                   addAdapters({adapter(u"A", 4 * kGiB, 1)});
                 },
+                document(false, {element(0, "", 4 * kGiB, 1, 0, false)}), 0},
+        RunCase{"failed_second_conversion_gives_empty_name",
+                [] {
+                  fake_fennel::world().conversionWriteFails = true;
+                  addAdapters({adapter(u"A", 4 * kGiB, 1)});
+                },
                 document(false, {element(0, "", 4 * kGiB, 1, 0, false)}), 0}),
     LabelName{});
 
@@ -297,13 +303,6 @@ TEST(FennelRun, EveryAdapterIsReleasedOnce) {
     const auto& events = fake_fennel::world().events;
     EXPECT_EQ(std::count(events.begin(), events.end(), released), 1) << released;
   }
-}
-
-TEST(FennelErrorFormat, IsFennelsOwn) {
-  const std::string out = captureStdout([] { printJsonError("com_init_failed", "CoInitializeEx failed"); });
-  EXPECT_EQ(out,
-            "{\"schema\":1,\"error\":{\"code\":\"com_init_failed\",\"message\":\"CoInitializeEx "
-            "failed\"}}\n");
 }
 
 }  // namespace

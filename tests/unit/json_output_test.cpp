@@ -104,12 +104,6 @@ TEST(FormatMessage, CutsAtOneHundredTwentySevenCharacters) {
   EXPECT_EQ(parseDocument(out)["message"], std::string(127, 'x'));
 }
 
-TEST(FormatMessage, FormatsValuesAsPrintfDoes) {
-  EXPECT_STREQ(formatMessage("LUID %u:%d (hr=0x%08X)", 1234u, -1, 0x887A0002u).text,
-               "LUID 1234:-1 (hr=0x887A0002)");
-  EXPECT_STREQ(formatMessage("failed: %d", -1001).text, "failed: -1001");
-}
-
 TEST(FormatMessage, KeepsEscapesWithinTheCutMessage) {
   // 126 plain bytes and a quote: the quote is the 127th byte and survives the cut.
   const std::string text = std::string(126, 'a') + "\"tail";

@@ -133,6 +133,7 @@ TEST_P(SharingMatchTest, ChoosesPlatformAndDevice) {
   for (cl_uint set : fake_opencl::runtime().d3d11DeviceSets) {
     EXPECT_EQ(set, kD3D11DeviceSet) << "both calls ask for the same device set";
   }
+  EXPECT_FALSE(anyCallMentions("with a count pointer")) << "the list call takes no count pointer";
 }
 
 void addPlatform(Platform p) { fake_opencl::runtime().platforms.push_back(std::move(p)); }
@@ -216,6 +217,24 @@ INSTANTIATE_TEST_SUITE_P(
                       addPlatform(sharingPlatform("B", {device("b")}));
                     },
                     matchDocument("B:GPU:b", "B", "b", 0, "d3d11_sharing"), 2},
+        SharingCase{"null_device_passes_platform_over",
+                    [] {
+                      Device missing = device("missing");
+                      missing.nullHandle = true;
+                      addPlatform(sharingPlatform("A", {missing}));
+                      addPlatform(sharingPlatform("B", {device("b")}));
+                    },
+                    matchDocument("B:GPU:b", "B", "b", 0, "d3d11_sharing"), 2},
+        SharingCase{"absurd_sizes_read_as_failures",
+                    [] {
+                      Platform a = sharingPlatform("A", {device("a")});
+                      a.absurdDeviceCount = 0xFFFFFFFFu;
+                      addPlatform(a);
+                      Platform b = sharingPlatform("B", {device("b")});
+                      b.absurdNameSize = true;
+                      addPlatform(b);
+                    },
+                    matchDocument(":GPU:b", "", "b", 0, "d3d11_sharing"), 2},
         SharingCase{"quote_in_platform_name",
                     [] { addPlatform(sharingPlatform("Q\"CL\\", {device("d\x01")})); },
                     matchDocument("Q\\\"CL\\\\:GPU:d\\u0001", "Q\\\"CL\\\\", "d\\u0001", 0,
@@ -282,6 +301,11 @@ TEST_P(LuidMatchTest, ComparesTheLuidOfGpuDevices) {
   EXPECT_EQ(o.out, GetParam().expected);
   EXPECT_EQ(o.counters.luidExtDevices, GetParam().luidExtDevices);
   EXPECT_EQ(o.counters.d3d11SharingPlatforms, 0u);
+  EXPECT_FALSE(anyCallMentions("with a count pointer")) << "the list call takes no count pointer";
+  for (const std::string& call : fake_opencl::runtime().calls) {
+    if (call.find("LUID") == std::string::npos) continue;
+    EXPECT_EQ(call.substr(call.size() - 7), " size 8") << "both LUID queries pass 8 bytes";
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -327,6 +351,28 @@ INSTANTIATE_TEST_SUITE_P(
         LuidCase{"all_ff_bytes",
                  [] { addPlatform(luidPlatform("P", {luidGpu("g", 0xFFFFFFFFu, -1)})); },
                  matchDocument("P:GPU:g", "P", "g", 0, "luid"), 1, 0xFFFFFFFFu, -1},
+        LuidCase{"luid_parts_little_endian",
+                 [] {
+                   Device g = luidGpu("g");
+                   g.luid = {0x01, 0, 0, 0, 0x02, 0, 0, 0};
+                   addPlatform(luidPlatform("P", {g}));
+                 },
+                 matchDocument("P:GPU:g", "P", "g", 0, "luid"), 1, 1, 2},
+        LuidCase{"validity_in_any_byte",
+                 [] {
+                   Device g = luidGpu("g");
+                   g.luidValidBytes = std::string("\x00\x01\x00\x00", 4);
+                   addPlatform(luidPlatform("P", {g}));
+                 },
+                 matchDocument("P:GPU:g", "P", "g", 0, "luid"), 1},
+        LuidCase{"absurd_device_count_passes_platform_over",
+                 [] {
+                   Platform a = luidPlatform("A", {luidGpu("a")});
+                   a.absurdDeviceCount = 0xFFFFFFFFu;
+                   addPlatform(a);
+                   addPlatform(luidPlatform("B", {luidGpu("b")}));
+                 },
+                 matchDocument("B:GPU:b", "B", "b", 0, "luid"), 1},
         LuidCase{"extension_query_fails_not_counted",
                  [] {
                    Device g = luidGpu("g");
@@ -376,11 +422,6 @@ TEST(LuidMatch, StopsAtTheFirstMatchingDevice) {
   EXPECT_FALSE(anyCallMentions("second"));
   EXPECT_FALSE(anyCallMentions(" Q "));
   EXPECT_TRUE(anyCallMentions("clGetDeviceIDs P count all"));
-}
-
-TEST(Selector, JoinsNamesWithGpuWhateverTheType) {
-  EXPECT_EQ(makeSelector("NVIDIA CUDA", "RTX"), "NVIDIA CUDA:GPU:RTX");
-  EXPECT_EQ(makeSelector("", ""), ":GPU:");
 }
 
 }  // namespace

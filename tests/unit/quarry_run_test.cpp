@@ -39,12 +39,17 @@ Device exampleNvidia() {
   return d;
 }
 
-const char kExampleObject[] =
+const std::string kExampleObject =
     "{\"vkIndex\":0,\"name\":\"Example GPU\",\"vendorId\":4318,\"deviceId\":9860,"
     "\"deviceLuidValid\":true,\"luidLowPart\":100926,\"luidHighPart\":-1,\"apiVersion\":"
     "\"1.3.277\",\"driverVersionRaw\":2315976704,\"driverVersionFormatted\":\"552.44.0.0\","
     "\"driverId\":\"NVIDIA_PROPRIETARY\",\"driverName\":\"Example driver\",\"driverInfo\":"
     "\"552.44\"}";
+
+const char kExampleWithoutDriver[] =
+    "{\"vkIndex\":0,\"name\":\"Example GPU\",\"vendorId\":4318,\"deviceId\":9860,"
+    "\"deviceLuidValid\":true,\"luidLowPart\":100926,\"luidHighPart\":-1,\"apiVersion\":"
+    "\"1.3.277\",\"driverVersionRaw\":2315976704,\"driverVersionFormatted\":\"552.44.0.0\"}";
 
 struct RunCase {
   const char* label;
@@ -66,6 +71,7 @@ TEST_P(QuarryRunTest, PrintsTheDocumentAndCleansUp) {
   EXPECT_EQ(r.exitCode, GetParam().exitCode);
   EXPECT_EQ(fake_vulkan::model().calls, GetParam().calls);
   EXPECT_EQ(fake_vulkan::model().liveInstances, 0) << "an instance was left alive";
+  EXPECT_EQ(fake_vulkan::model().createInfoMistakes, std::vector<std::string>{});
   const auto doc = parseDocument(r.out);
   EXPECT_EQ(doc["schema"], 2);
   if (r.exitCode == 0) {
@@ -95,10 +101,7 @@ INSTANTIATE_TEST_SUITE_P(
                   fake_vulkan::model().createResults = {VK_ERROR_INCOMPATIBLE_DRIVER, VK_SUCCESS};
                   fake_vulkan::model().devices = {exampleNvidia()};
                 },
-                "{\"schema\":2,\"devices\":[{\"vkIndex\":0,\"name\":\"Example GPU\",\"vendorId\":"
-                "4318,\"deviceId\":9860,\"deviceLuidValid\":true,\"luidLowPart\":100926,"
-                "\"luidHighPart\":-1,\"apiVersion\":\"1.3.277\",\"driverVersionRaw\":2315976704,"
-                "\"driverVersionFormatted\":\"552.44.0.0\"}]}\n",
+                std::string("{\"schema\":2,\"devices\":[") + kExampleWithoutDriver + "]}\n",
                 0,
                 {"vkCreateInstance", "vkCreateInstance", "vkEnumeratePhysicalDevices count",
                  "vkEnumeratePhysicalDevices list 1", "vkGetPhysicalDeviceProperties",
@@ -108,6 +111,34 @@ INSTANTIATE_TEST_SUITE_P(
                 "{\"schema\":2,\"error\":{\"code\":\"vulkan_init_failed\",\"message\":"
                 "\"vkCreateInstance failed with error code -9\"}}\n",
                 1, {"vkCreateInstance", "vkCreateInstance"}},
+        RunCase{"success_without_handle_is_a_failure",
+                [] {
+                  fake_vulkan::model().nullHandleAttempts = 2;
+                  fake_vulkan::model().devices = {exampleNvidia()};
+                },
+                "{\"schema\":2,\"error\":{\"code\":\"vulkan_init_failed\",\"message\":"
+                "\"vkCreateInstance failed with error code -3\"}}\n",
+                1, {"vkCreateInstance", "vkCreateInstance"}},
+        RunCase{"success_without_handle_falls_back_to_1_1",
+                [] {
+                  fake_vulkan::model().nullHandleAttempts = 1;
+                  fake_vulkan::model().devices = {exampleNvidia()};
+                },
+                std::string("{\"schema\":2,\"devices\":[") + kExampleWithoutDriver + "]}\n", 0,
+                {"vkCreateInstance", "vkCreateInstance", "vkEnumeratePhysicalDevices count",
+                 "vkEnumeratePhysicalDevices list 1", "vkGetPhysicalDeviceProperties",
+                 "vkGetPhysicalDeviceProperties2 id", "vkDestroyInstance"}},
+        RunCase{"null_handle_is_passed_over_and_indexes_stay",
+                [] {
+                  fake_vulkan::model().devices = {exampleNvidia(), exampleNvidia()};
+                  fake_vulkan::model().nullEntryAt = 0;
+                },
+                std::string("{\"schema\":2,\"devices\":[") + kExampleObject.substr(0, 11) + "1" +
+                    kExampleObject.substr(12) + "]}\n",
+                0,
+                {"vkCreateInstance", "vkEnumeratePhysicalDevices count",
+                 "vkEnumeratePhysicalDevices list 2", "vkGetPhysicalDeviceProperties",
+                 "vkGetPhysicalDeviceProperties2 id driver", "vkDestroyInstance"}},
         RunCase{"second_creation_result_is_reported",
                 [] {
                   fake_vulkan::model().createResults = {VK_ERROR_INCOMPATIBLE_DRIVER,
@@ -126,6 +157,11 @@ INSTANTIATE_TEST_SUITE_P(
                 1, {"vkCreateInstance", "vkEnumeratePhysicalDevices count", "vkDestroyInstance"}},
         RunCase{"count_error",
                 [] { fake_vulkan::model().countResult = VK_ERROR_OUT_OF_HOST_MEMORY; },
+                "{\"schema\":2,\"error\":{\"code\":\"vulkan_enum_failed\",\"message\":"
+                "\"vkEnumeratePhysicalDevices failed with error code -1\"}}\n",
+                1, {"vkCreateInstance", "vkEnumeratePhysicalDevices count", "vkDestroyInstance"}},
+        RunCase{"absurd_count_is_out_of_memory",
+                [] { fake_vulkan::model().extraCount = 0xFFFFFFFFu; },
                 "{\"schema\":2,\"error\":{\"code\":\"vulkan_enum_failed\",\"message\":"
                 "\"vkEnumeratePhysicalDevices failed with error code -1\"}}\n",
                 1, {"vkCreateInstance", "vkEnumeratePhysicalDevices count", "vkDestroyInstance"}},
@@ -208,13 +244,25 @@ INSTANTIATE_TEST_SUITE_P(
                    "2315976704,\"driverVersionFormatted\":\"552.44.0.0\",\"driverId\":"
                    "\"NVIDIA_PROPRIETARY\",\"driverName\":\"Example driver\",\"driverInfo\":"
                    "\"552.44\"}"},
+        DeviceCase{"luid_parts_little_endian",
+                   [](Device& d) {
+                     const uint8_t luid[8] = {0x01, 0, 0, 0, 0x02, 0, 0, 0};
+                     std::memcpy(d.luid, luid, 8);
+                     d.driverId = -1;
+                     d.driverName[0] = '\0';
+                     d.driverInfo[0] = '\0';
+                   },
+                   "{\"vkIndex\":0,\"name\":\"Example GPU\",\"vendorId\":4318,\"deviceId\":9860,"
+                   "\"deviceLuidValid\":true,\"luidLowPart\":1,\"luidHighPart\":2,"
+                   "\"apiVersion\":\"1.3.277\",\"driverVersionRaw\":2315976704,"
+                   "\"driverVersionFormatted\":\"552.44.0.0\",\"driverId\":\"UNKNOWN(-1)\"}"},
         DeviceCase{"positive_luid",
                    [](Device& d) {
                      const uint8_t luid[8] = {0x9c, 0x2f, 0x01, 0x00, 0, 0, 0, 0};
                      std::memcpy(d.luid, luid, 8);
                      d.driverName[0] = '\0';
                      d.driverInfo[0] = '\0';
-                     d.driverId = static_cast<VkDriverId>(0);
+                     d.driverId = 0;
                    },
                    "{\"vkIndex\":0,\"name\":\"Example GPU\",\"vendorId\":4318,\"deviceId\":9860,"
                    "\"deviceLuidValid\":true,\"luidLowPart\":77724,\"luidHighPart\":0,"
@@ -257,11 +305,6 @@ TEST(QuarryRun, SeparatesDevicesWithOneCommaInOrder) {
   for (std::size_t i = 0; i < 3; ++i) EXPECT_EQ(doc["devices"][i]["vkIndex"], i);
   EXPECT_EQ(doc["devices"][2]["name"], "c");
   EXPECT_NE(r.out.find("\"},{\"vkIndex\":1,"), std::string::npos) << r.out;
-}
-
-TEST(QuarryErrorFormat, IsQuarrysOwn) {
-  const std::string out = captureStdout([] { printJsonError("com_init_failed", "x"); });
-  EXPECT_EQ(out, "{\"schema\":2,\"error\":{\"code\":\"com_init_failed\",\"message\":\"x\"}}\n");
 }
 
 }  // namespace
