@@ -17,4 +17,5 @@ struct BrindlePlatform {
   ComApi com;
   DxgiLookupApi dxgi;
   ModuleApi modules;
+  ProcessApi process;
 };

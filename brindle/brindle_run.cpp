@@ -1,6 +1,5 @@
 #include "brindle_run.h"
 
-#include <cstdio>
 #include <vector>
 
 #include "command_line.h"
@@ -8,6 +7,7 @@
 #include "match_d3d11.h"
 #include "match_luid.h"
 #include "opencl_runtime.h"
+#include "output_guard.h"
 
 const char errorFormat[] =
     "{\"schema\":1,\"matched\":false,\"error\":{\"code\":\"%s\",\"message\":\"%s\"}}\n";
@@ -24,13 +24,15 @@ struct RunState {
 };
 
 void printUsage() {
-  std::printf(
+  emitDocument(
       "{\"schema\":1,\"matched\":false,\"error\":{\"code\":\"invalid_args\",\"message\":\"Usage: "
-      "brindle.exe --luid-low <uint32> --luid-high <int32>\"}}\n");
+      "brindle.exe --luid-low <uint32> --luid-high <int32>\"}}\n",
+      2);
 }
 
 // Acquires, matches and prints the document; returns the exit code.
 int acquireAndReport(const LuidArguments& luid, const BrindlePlatform& platform, RunState& state) {
+  enterPlatformPart(kPartDxgi);
   if (hresultFailed(platform.com.initialize())) {
     printJsonError("com_init_failed", "CoInitializeEx failed");
     return 1;
@@ -56,6 +58,7 @@ int acquireAndReport(const LuidArguments& luid, const BrindlePlatform& platform,
     return 1;
   }
 
+  enterPlatformPart(kPartOpenCl);
   switch (bindOpenClRuntime(platform.modules, state.runtime, state.platforms)) {
     case BindOutcome::errorPrinted: return 1;
     case BindOutcome::noPlatformsPrinted: return 0;
@@ -90,13 +93,15 @@ void releaseRun(const BrindlePlatform& platform, RunState& state) {
 
 int runBrindle(int argc, const char* const* argv, const BrindlePlatform& platform) {
   setBinaryStdout();
+  guardStdout(platform.process);   // what the platform prints goes to the null device
+  guardCrashes(platform.process);  // a crash before the document becomes one
   const LuidArguments luid = scanCommandLine(argc, argv);
   if (luid.helpRequested || !luid.lowGiven || !luid.highGiven) {
     printUsage();
-    return 2;
+    return exitCodeAfterDocument(2);
   }
   RunState state;
   const int exitCode = acquireAndReport(luid, platform, state);
   releaseRun(platform, state);
-  return exitCode;
+  return exitCodeAfterDocument(exitCode);
 }

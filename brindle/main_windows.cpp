@@ -6,7 +6,6 @@
 
 #include <CL/cl_d3d11.h>
 
-
 #include "brindle_run.h"
 #include "match_d3d11.h"
 
@@ -37,6 +36,6 @@ HResult enumAdapterByLuid(void* factory, std::uint32_t lowPart, std::int32_t hig
 
 int main(int argc, char** argv) {
   const BrindlePlatform platform{windowsComApi(), {createFactory, enumAdapterByLuid},
-                                 windowsModuleApi()};
+                                 windowsModuleApi(), windowsProcessApi()};
   return runBrindle(argc, argv, platform);
 }

@@ -1,9 +1,8 @@
 #include "opencl_runtime.h"
 
-#include <cstdio>
-
 #include "checked_alloc.h"
 #include "json_output.h"
+#include "output_guard.h"
 
 const wchar_t kOpenClLibraryName[] = L"OpenCL.dll";
 
@@ -15,9 +14,10 @@ Function resolve(const ModuleApi& modules, void* module, const char* name) {
 }
 
 void printNoPlatforms() {
-  std::printf(
+  emitDocument(
       "{\"schema\":1,\"matched\":false,\"reason\":\"no_platforms\",\"platformCount\":0,"
-      "\"d3d11SharingPlatforms\":0,\"luidExtDevices\":0}\n");
+      "\"d3d11SharingPlatforms\":0,\"luidExtDevices\":0}\n",
+      0);
 }
 
 }  // namespace

@@ -29,7 +29,7 @@ struct OpenClRuntime {
   ClGetExtensionFunctionAddressForPlatform getExtensionFunctionAddressForPlatform = nullptr;
 };
 
-// The runtime library's file name, found by the system's default search order.
+// The runtime library's file name, looked for beside the executable and in System32.
 extern const wchar_t kOpenClLibraryName[];
 
 // cl_khr_icd's "no platforms installed".

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "output_guard.h"
+
 std::string jsonEscape(const char* data, std::size_t length) {
   std::string out;
   out.reserve(length + 16);
@@ -35,7 +37,26 @@ std::string jsonEscape(const std::string& input) { return jsonEscape(input.data(
 void printJsonError(const char* code, const char* message) {
   const std::string escapedCode = jsonEscape(code, std::strlen(code));
   const std::string escapedMessage = jsonEscape(message, std::strlen(message));
-  std::printf(errorFormat, escapedCode.c_str(), escapedMessage.c_str());
+  std::string document;
+  appendFormatted(document, errorFormat, escapedCode.c_str(), escapedMessage.c_str());
+  emitDocument(document, 1);
+}
+
+void appendFormatted(std::string& out, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  va_list measure;
+  va_copy(measure, args);
+  const int needed = std::vsnprintf(nullptr, 0, format, measure);
+  va_end(measure);
+  if (needed > 0) {
+    const std::size_t start = out.size();
+    const auto length = static_cast<std::size_t>(needed);
+    out.resize(start + length + 1);
+    std::vsnprintf(&out[start], length + 1, format, args);
+    out.resize(start + length);
+  }
+  va_end(args);
 }
 
 MessageBuffer formatMessage(const char* format, ...) {

@@ -23,7 +23,8 @@ void setBinaryStdout();
 std::string jsonEscape(const char* data, std::size_t length);
 std::string jsonEscape(const std::string& input);
 
-// Prints the deliverable's error document; code and message are data, never formats.
+// Prints the deliverable's error document (exit code 1); code and message are data, never
+// formats.
 void printJsonError(const char* code, const char* message);
 
 // snprintf into a 128-byte buffer: at most 127 characters, always NUL-terminated.
@@ -31,6 +32,13 @@ void printJsonError(const char* code, const char* message);
 __attribute__((format(printf, 1, 2)))
 #endif
 MessageBuffer formatMessage(const char* format, ...);
+
+// Appends printf-formatted text to a document being built; a document is written in one
+// piece once it is whole (output_guard.h).
+#if defined(__GNUC__) || defined(__clang__)
+__attribute__((format(printf, 2, 3)))
+#endif
+void appendFormatted(std::string& out, const char* format, ...);
 
 // The bare JSON literal for a boolean.
 inline const char* jsonBool(bool value) { return value ? "true" : "false"; }

@@ -3,6 +3,7 @@
 // platform only through such tables: the Windows build fills them with the real
 // functions, the unit tests with in-process fakes.
 
+#include <cstddef>
 #include <cstdint>
 
 using HResult = std::int32_t;
@@ -20,13 +21,30 @@ struct ComApi {
   void (*release)(void* object);
 };
 
-// The module loader: LoadLibraryW, GetProcAddress, FreeLibrary.
+// The module loader: LoadLibraryExW from the executable's folder and System32 only (never
+// the current directory or PATH), GetProcAddress, FreeLibrary.
 struct ModuleApi {
   void* (*load)(const wchar_t* fileName);
   ProcAddress (*symbol)(void* module, const char* name);
   void (*unload)(void* module);
 };
 
-// The real tables; defined only in the Windows build.
+// The process's standard output and its fatal crashes. Drivers and runtimes share the
+// probe's standard output, and any of them can crash the process.
+struct ProcessApi {
+  // Keeps the original standard output for the document and points the process's own
+  // (the C runtime's and the operating system's) at the null device.
+  void (*silenceStdout)();
+  // Writes all bytes to the kept standard output; false when not all could be written.
+  bool (*writeStdout)(const char* bytes, std::size_t length);
+  // From now on, a fatal exception or signal in any thread ends the process with the
+  // crash report of output_guard.h.
+  void (*catchCrashes)();
+};
+
+// The real tables; the Windows ones are defined only in the Windows build, the POSIX one
+// only in the Linux build.
 ComApi windowsComApi();
 ModuleApi windowsModuleApi();
+ProcessApi windowsProcessApi();
+ProcessApi posixProcessApi();

@@ -53,4 +53,5 @@ struct FennelPlatform {
   ModuleApi modules;
   DxcoreApi dxcore;
   TextApi text;
+  ProcessApi process;
 };

@@ -1,6 +1,5 @@
 #include "fennel_run.h"
 
-#include <cstdio>
 #include <memory>
 #include <new>
 #include <utility>
@@ -9,6 +8,7 @@
 #include "adapter_record.h"
 #include "dxcore_probe.h"
 #include "json_output.h"
+#include "output_guard.h"
 
 const char errorFormat[] = "{\"schema\":1,\"error\":{\"code\":\"%s\",\"message\":\"%s\"}}\n";
 
@@ -27,7 +27,11 @@ HResult createFactory(const FennelPlatform& platform, void** factory) {
 bool decideIntegrated(const FennelPlatform& platform, const DxcoreProbe& probe,
                       const AdapterDescription& desc) {
   if (probe.available) {
-    switch (queryIsIntegrated(platform, probe, desc.luidLowPart, desc.luidHighPart)) {
+    enterPlatformPart(kPartDxcore);
+    const IntegratedAnswer answer =
+        queryIsIntegrated(platform, probe, desc.luidLowPart, desc.luidHighPart);
+    enterPlatformPart(kPartDxgi);
+    switch (answer) {
       case IntegratedAnswer::yes: return true;
       case IntegratedAnswer::no: return false;
       case IntegratedAnswer::undecided: break;
@@ -88,10 +92,13 @@ std::vector<AdapterRecord> listAdapters(const FennelPlatform& platform, void* fa
 
 void printAdapterDocument(const FennelPlatform& platform, bool dxcoreAvailable,
                           const std::vector<AdapterRecord>& records) {
-  std::printf("{\"schema\":1,\"dxcoreAvailable\":%s,\"adapters\":[", jsonBool(dxcoreAvailable));
+  std::string document;
+  appendFormatted(document, "{\"schema\":1,\"dxcoreAvailable\":%s,\"adapters\":[",
+                  jsonBool(dxcoreAvailable));
   for (const AdapterRecord& r : records) {
-    if (r.index > 0) std::printf(",");
-    std::printf(
+    if (r.index > 0) document += ",";
+    appendFormatted(
+        document,
         "{\"index\":%d,\"name\":\"%s\",\"vendorId\":%u,\"deviceId\":%u,"
         "\"dedicatedVideoMemory\":%llu,\"luidLowPart\":%u,\"luidHighPart\":%d,"
         "\"isIntegratedGpu\":%s}",
@@ -101,17 +108,21 @@ void printAdapterDocument(const FennelPlatform& platform, bool dxcoreAvailable,
         static_cast<unsigned>(r.luidLowPart), static_cast<int>(r.luidHighPart),
         jsonBool(r.isIntegratedGpu));
   }
-  std::printf("]}\n");
+  document += "]}\n";
+  emitDocument(document, 0);
 }
 
 }  // namespace
 
 int runFennel(const FennelPlatform& platform) {
   setBinaryStdout();
+  guardStdout(platform.process);   // what the platform prints goes to the null device
+  guardCrashes(platform.process);  // a crash before the document becomes one
 
+  enterPlatformPart(kPartDxgi);
   if (hresultFailed(platform.com.initialize())) {
     printJsonError("com_init_failed", "CoInitializeEx failed");
-    return 1;
+    return exitCodeAfterDocument(1);
   }
 
   void* factory = nullptr;
@@ -122,11 +133,13 @@ int runFennel(const FennelPlatform& platform) {
                                  static_cast<unsigned>(factoryResult))
                        .text);
     platform.com.uninitialize();
-    return 1;
+    return exitCodeAfterDocument(1);
   }
 
   // DXCore outlives DXGI, COM and the printing; it goes last, also on an exception.
+  enterPlatformPart(kPartDxcore);
   DxcoreProbe probe = createDxcoreProbe(platform);
+  enterPlatformPart(kPartDxgi);
   const auto destroyProbe = [&platform](DxcoreProbe* p) { destroyDxcoreProbe(platform, *p); };
   std::unique_ptr<DxcoreProbe, decltype(destroyProbe)> probeGuard(&probe, destroyProbe);
 
@@ -137,5 +150,5 @@ int runFennel(const FennelPlatform& platform) {
   printAdapterDocument(platform, probe.available, records);
   std::vector<AdapterRecord>().swap(records);
   probeGuard.reset();
-  return 0;
+  return exitCodeAfterDocument(0);
 }

@@ -86,6 +86,7 @@ int main() {
       windowsModuleApi(),
       {createAdapterFactory, getAdapterByLuid, isPropertySupported, getProperty},
       {wideToUtf8},
+      windowsProcessApi(),
   };
   return runFennel(platform);
 }

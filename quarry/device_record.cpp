@@ -1,6 +1,5 @@
 #include "device_record.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "driver_id.h"
@@ -64,20 +63,21 @@ DeviceRecord readDeviceRecord(const VulkanApi& vulkan, VkPhysicalDevice device,
   return record;
 }
 
-void printDeviceObject(const DeviceRecord& r) {
-  std::printf("{\"vkIndex\":%d,\"name\":\"%s\",\"vendorId\":%u,\"deviceId\":%u,\"deviceLuidValid\":%s",
-              static_cast<int>(r.vkIndex), jsonEscape(r.name).c_str(),
-              static_cast<unsigned>(r.vendorId), static_cast<unsigned>(r.deviceId),
-              jsonBool(r.deviceLuidValid));
+void appendDeviceObject(std::string& out, const DeviceRecord& r) {
+  appendFormatted(out,
+                  "{\"vkIndex\":%d,\"name\":\"%s\",\"vendorId\":%u,\"deviceId\":%u,\"deviceLuidValid\":%s",
+                  static_cast<int>(r.vkIndex), jsonEscape(r.name).c_str(),
+                  static_cast<unsigned>(r.vendorId), static_cast<unsigned>(r.deviceId),
+                  jsonBool(r.deviceLuidValid));
   if (r.deviceLuidValid) {
-    std::printf(",\"luidLowPart\":%u,\"luidHighPart\":%d", static_cast<unsigned>(r.luidLowPart),
-                static_cast<int>(r.luidHighPart));
+    appendFormatted(out, ",\"luidLowPart\":%u,\"luidHighPart\":%d",
+                    static_cast<unsigned>(r.luidLowPart), static_cast<int>(r.luidHighPart));
   }
-  std::printf(",\"apiVersion\":\"%s\",\"driverVersionRaw\":%u,\"driverVersionFormatted\":\"%s\"",
-              jsonEscape(r.apiVersion).c_str(), static_cast<unsigned>(r.driverVersionRaw),
-              jsonEscape(r.driverVersionFormatted).c_str());
-  if (!r.driverId.empty()) std::printf(",\"driverId\":\"%s\"", jsonEscape(r.driverId).c_str());
-  if (!r.driverName.empty()) std::printf(",\"driverName\":\"%s\"", jsonEscape(r.driverName).c_str());
-  if (!r.driverInfo.empty()) std::printf(",\"driverInfo\":\"%s\"", jsonEscape(r.driverInfo).c_str());
-  std::printf("}");
+  appendFormatted(out, ",\"apiVersion\":\"%s\",\"driverVersionRaw\":%u,\"driverVersionFormatted\":\"%s\"",
+                  jsonEscape(r.apiVersion).c_str(), static_cast<unsigned>(r.driverVersionRaw),
+                  jsonEscape(r.driverVersionFormatted).c_str());
+  if (!r.driverId.empty()) out += ",\"driverId\":\"" + jsonEscape(r.driverId) + "\"";
+  if (!r.driverName.empty()) out += ",\"driverName\":\"" + jsonEscape(r.driverName) + "\"";
+  if (!r.driverInfo.empty()) out += ",\"driverInfo\":\"" + jsonEscape(r.driverInfo) + "\"";
+  out += "}";
 }

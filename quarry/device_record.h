@@ -34,5 +34,5 @@ std::string fixedArrayString(const char (&text)[N]) {
 DeviceRecord readDeviceRecord(const VulkanApi& vulkan, VkPhysicalDevice device,
                               std::uint32_t vkIndex, bool withDriverProperties);
 
-// The device object of the document, without separators.
-void printDeviceObject(const DeviceRecord& record);
+// Appends the device object of the document, without separators.
+void appendDeviceObject(std::string& out, const DeviceRecord& record);

@@ -1,6 +1,5 @@
 #include "quarry_run.h"
 
-#include <cstdio>
 #include <new>
 #include <vector>
 
@@ -8,6 +7,7 @@
 
 #include "device_record.h"
 #include "json_output.h"
+#include "output_guard.h"
 
 const char errorFormat[] = "{\"schema\":2,\"error\":{\"code\":\"%s\",\"message\":\"%s\"}}\n";
 
@@ -54,12 +54,13 @@ Instance createInstance(const VulkanApi& vulkan) {
 }
 
 void printDeviceDocument(const std::vector<DeviceRecord>& records) {
-  std::printf("{\"schema\":2,\"devices\":[");
+  std::string document = "{\"schema\":2,\"devices\":[";
   for (std::size_t i = 0; i < records.size(); ++i) {
-    if (i > 0) std::printf(",");
-    printDeviceObject(records[i]);
+    if (i > 0) document += ",";
+    appendDeviceObject(document, records[i]);
   }
-  std::printf("]}\n");
+  document += "]}\n";
+  emitDocument(document, 0);
 }
 
 // One record per handle written; false when memory for the list runs out.
@@ -84,16 +85,24 @@ void printEnumFailure(const char* format, VkResult result) {
 
 }  // namespace
 
-int runQuarry(const VulkanApi& vulkan) {
+int runQuarry(const QuarryPlatform& platform) {
   setBinaryStdout();
+  guardStdout(platform.process);   // what the loader, layers and drivers print goes to null
+  guardCrashes(platform.process);  // a crash before the document becomes one
 
+  enterPlatformPart(kPartVulkan);
+  if (!platform.loadVulkanLoader()) {
+    printJsonError("vulkan_init_failed", "vulkan-1.dll not found");
+    return exitCodeAfterDocument(1);
+  }
+  const VulkanApi& vulkan = platform.vulkan;
   const Instance instance = createInstance(vulkan);
   if (instance.handle == VK_NULL_HANDLE) {
     printJsonError("vulkan_init_failed",
                    formatMessage("vkCreateInstance failed with error code %d",
                                  static_cast<int>(instance.failure))
                        .text);
-    return 1;
+    return exitCodeAfterDocument(1);
   }
 
   std::uint32_t count = 0;
@@ -101,7 +110,7 @@ int runQuarry(const VulkanApi& vulkan) {
   if (countResult != VK_SUCCESS) {
     printEnumFailure("vkEnumeratePhysicalDevices failed with error code %d", countResult);
     vulkan.destroyInstance(instance.handle, nullptr);
-    return 1;
+    return exitCodeAfterDocument(1);
   }
 
   std::vector<VkPhysicalDevice> handles;
@@ -110,7 +119,7 @@ int runQuarry(const VulkanApi& vulkan) {
       printEnumFailure("vkEnumeratePhysicalDevices failed with error code %d",
                        VK_ERROR_OUT_OF_HOST_MEMORY);
       vulkan.destroyInstance(instance.handle, nullptr);
-      return 1;
+      return exitCodeAfterDocument(1);
     }
     const VkResult listResult =
         vulkan.enumeratePhysicalDevices(instance.handle, &count, handles.data());
@@ -118,7 +127,7 @@ int runQuarry(const VulkanApi& vulkan) {
       printEnumFailure("vkEnumeratePhysicalDevices (2nd call) failed with error code %d",
                        listResult);
       vulkan.destroyInstance(instance.handle, nullptr);
-      return 1;
+      return exitCodeAfterDocument(1);
     }
     // The call rewrites the count to the handles written; it can only shrink.
     if (count > handles.size()) count = static_cast<std::uint32_t>(handles.size());
@@ -129,11 +138,11 @@ int runQuarry(const VulkanApi& vulkan) {
     printEnumFailure("vkEnumeratePhysicalDevices failed with error code %d",
                      VK_ERROR_OUT_OF_HOST_MEMORY);
     vulkan.destroyInstance(instance.handle, nullptr);
-    return 1;
+    return exitCodeAfterDocument(1);
   }
 
   // Every Vulkan object is gone before the first byte of the document.
   vulkan.destroyInstance(instance.handle, nullptr);
   printDeviceDocument(records);
-  return 0;
+  return exitCodeAfterDocument(0);
 }

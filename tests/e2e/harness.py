@@ -95,10 +95,10 @@ def stop_wineserver(prefix):
                    stderr=subprocess.DEVNULL, check=False, timeout=30)
 
 
-def run(executable, args=(), env=None, timeout=RUN_TIMEOUT):
+def run(executable, args=(), env=None, timeout=RUN_TIMEOUT, cwd=None):
     """Runs an .exe under Wine; returns (stdout bytes, exit code, stderr bytes)."""
     completed = subprocess.run(
-        ["timeout", "--kill-after=5", str(timeout), WINE, executable, *args], env=env,
+        ["timeout", "--kill-after=5", str(timeout), WINE, executable, *args], env=env, cwd=cwd,
         stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
     return completed.stdout, completed.returncode, completed.stderr
 

@@ -66,10 +66,11 @@ class RealPlatformTest(unittest.TestCase):
 class FakeRuntimeTest(unittest.TestCase):
     """A fake OpenCL.dll beside a copy of brindle.exe, picked over Wine's own."""
 
-    def run_with_fake(self, variant, scenario, luid=None):
+    def run_with_fake(self, variant, scenario, luid=None, misbehaviour=None):
         folder, copy = harness.staged(harness.exe("brindle.exe"),
                                       [os.path.join(harness.fakes_dir(), "opencl-" + variant)])
         extra = {"FAKE_OPENCL_SCENARIO": scenario, "FAKE_OPENCL_LUID": "%d:%d" % LUID}
+        extra.update(misbehaviour or {})
         env = harness.wine_env(PREFIX, DISPLAY, "opencl,dxcore=n,b", extra)
         out, code, err = harness.run(copy, luid_args(luid or LUID), env=env)
         self.assertEqual(err, b"")
@@ -103,6 +104,20 @@ class FakeRuntimeTest(unittest.TestCase):
             out, code = self.run_with_fake("full", scenario)
             self.assertEqual(out, expected, scenario)
             self.assertEqual(code, exit_code, scenario)
+
+    def test_chatter_of_the_runtime_leaves_the_document_alone(self):
+        quiet, code = self.run_with_fake("full", "luid")
+        self.assertEqual(code, 0)
+        for how in ("printf", "writefile"):
+            out, code = self.run_with_fake("full", "luid", misbehaviour={"FAKE_OPENCL_CHATTER": how})
+            self.assertEqual(out, quiet, how)
+            self.assertEqual(code, 0, how)
+
+    def test_crash_in_the_runtime_is_a_document(self):
+        out, code = self.run_with_fake("full", "luid", misbehaviour={"FAKE_OPENCL_CRASH": "call"})
+        self.assertEqual(out, b'{"schema":1,"matched":false,"error":{"code":"platform_crashed",'
+                              b'"message":"exception 0xC0000005 in OpenCL"}}\n')
+        self.assertEqual(code, 1)
 
     def test_no_platforms(self):
         out, code = self.run_with_fake("full", "none")

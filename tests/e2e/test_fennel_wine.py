@@ -66,20 +66,28 @@ class FakeDxcoreTest(unittest.TestCase):
     def setUpClass(cls):
         cls.real = [a for a in dxgi_adapters() if not a["flags"] & 2][0]
 
-    def run_with(self, variant, answer):
+    def run_fennel(self, variant, answer, misbehaviour=None, planted=False):
+        """fennel.exe with a fake dxcore.dll beside a copy of it, or (planted) with the fake
+        only in the current directory of the original; returns (stdout, exit code, calls)."""
         folder, copy = harness.staged(harness.exe("fennel.exe"),
                                       [os.path.join(harness.fakes_dir(), variant)])
         log = os.path.join(folder, "dxcore.log")
         extra = {"FAKE_DXCORE_ANSWER": answer, "FAKE_DXCORE_LOG": log,
                  "FAKE_DXCORE_LUID": "%d:%d" % (self.real["luidLowPart"], self.real["luidHighPart"])}
+        extra.update(misbehaviour or {})
         env = harness.wine_env(PREFIX, DISPLAY, "opencl,dxcore=n,b", extra)
-        out, code, err = harness.run(copy, env=env)
-        self.assertEqual(code, 0)
+        executable = harness.exe("fennel.exe") if planted else copy
+        out, code, err = harness.run(executable, env=env, cwd=folder)
         self.assertEqual(err, b"")
         calls = []
         if os.path.exists(log):
             with open(log) as f:
                 calls = f.read().splitlines()
+        return out, code, calls
+
+    def run_with(self, variant, answer):
+        out, code, calls = self.run_fennel(variant, answer)
+        self.assertEqual(code, 0)
         return harness.parse_document(out), calls
 
     def test_yes_decides_integrated_whatever_the_memory(self):
@@ -108,6 +116,32 @@ class FakeDxcoreTest(unittest.TestCase):
         doc, calls = self.run_with("dxcore", "no_factory")
         self.assertFalse(doc["dxcoreAvailable"])
         self.assertEqual(calls, ["DXCoreCreateAdapterFactory", "unload"])
+
+    def test_dll_in_the_current_directory_is_not_loaded(self):
+        out, code, calls = self.run_fennel("dxcore", "yes", planted=True)
+        self.assertEqual(code, 0)
+        self.assertFalse(harness.parse_document(out)["dxcoreAvailable"])
+        self.assertEqual(calls, [])
+
+    def test_chatter_of_dxcore_leaves_the_document_alone(self):
+        quiet, _, _ = self.run_fennel("dxcore", "yes")
+        for how in ("printf", "writefile"):
+            out, code, _ = self.run_fennel("dxcore", "yes", {"FAKE_DXCORE_CHATTER": how})
+            self.assertEqual(out, quiet, how)
+            self.assertEqual(code, 0, how)
+
+    def test_crash_in_dxcore_is_a_document(self):
+        out, code, _ = self.run_fennel("dxcore", "yes", {"FAKE_DXCORE_CRASH": "call"})
+        self.assertEqual(out, b'{"schema":1,"error":{"code":"platform_crashed",'
+                              b'"message":"exception 0xC0000005 in DXCore"}}\n')
+        self.assertEqual(code, 1)
+
+    def test_crash_after_the_document_leaves_it_alone(self):
+        quiet, _, _ = self.run_fennel("dxcore", "yes")
+        out, code, calls = self.run_fennel("dxcore", "yes", {"FAKE_DXCORE_CRASH": "release"})
+        self.assertEqual(out, quiet)
+        self.assertEqual(code, 0)
+        self.assertNotIn("release factory", calls, "the crash happened in the last Release")
 
     def test_library_without_entry_point_is_not_available(self):
         doc, _ = self.run_with("dxcore-empty", "yes")

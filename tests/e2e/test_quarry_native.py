@@ -1,21 +1,41 @@
-"""The native quarry against Mesa's lavapipe through the system's Vulkan loader."""
+"""The native quarry through the system's Vulkan loader: against Mesa's lavapipe, and against
+a test-only driver that chatters on standard output or crashes."""
 
 import json
+import os
 import subprocess
 import sys
 import unittest
 
 QUARRY = sys.argv.pop(1) if len(sys.argv) > 1 else "quarry"
 
+FAKE_DEVICE = (b'{"schema":2,"devices":[{"vkIndex":0,"name":"Fake ICD GPU","vendorId":4318,'
+               b'"deviceId":1234,"deviceLuidValid":true,"luidLowPart":100926,"luidHighPart":-1,'
+               b'"apiVersion":"1.2.0","driverVersionRaw":2315976704,"driverVersionFormatted":'
+               b'"552.44.0.0","driverId":"NVIDIA_PROPRIETARY","driverName":"Fake driver",'
+               b'"driverInfo":"test"}]}\n')
+
+
+def parse(out):
+    assert out.endswith(b"\n") and out.count(b"\n") == 1, out
+    return json.loads(out, parse_constant=lambda name: (_ for _ in ()).throw(ValueError(name)))
+
+
+def run_quarry(mode=None, stdout=subprocess.PIPE):
+    """quarry with the test-only driver alone (or lavapipe when mode is None)."""
+    env = dict(os.environ)
+    if mode is not None:
+        manifest = os.environ["FAKE_ICD_MANIFEST"]
+        env.update(VK_DRIVER_FILES=manifest, VK_ICD_FILENAMES=manifest, FAKE_ICD_MODE=mode)
+    return subprocess.run([QUARRY], stdout=stdout, stderr=subprocess.PIPE, env=env, timeout=60)
+
 
 class NativeQuarryTest(unittest.TestCase):
     def test_reports_lavapipe(self):
-        done = subprocess.run([QUARRY], stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=60)
+        done = run_quarry()
         self.assertEqual(done.returncode, 0, done.stdout)
         self.assertEqual(done.stderr, b"")
-        out = done.stdout
-        self.assertTrue(out.endswith(b"\n") and out.count(b"\n") == 1, out)
-        doc = json.loads(out, parse_constant=lambda name: (_ for _ in ()).throw(ValueError(name)))
+        doc = parse(done.stdout)
         self.assertEqual(doc["schema"], 2)
         lavapipe = [d for d in doc["devices"] if d["name"].startswith("llvmpipe")]
         self.assertEqual(len(lavapipe), 1, doc)
@@ -26,6 +46,25 @@ class NativeQuarryTest(unittest.TestCase):
         self.assertFalse(device["deviceLuidValid"])
         self.assertNotIn("luidLowPart", device)
         self.assertRegex(device["apiVersion"], r"^1\.\d+\.\d+$")
+
+
+class FakeDriverTest(unittest.TestCase):
+    def test_chatter_stays_off_the_document(self):
+        for mode in ("quiet", "chatter"):
+            done = run_quarry(mode)
+            self.assertEqual(done.stdout, FAKE_DEVICE, mode)
+            self.assertEqual(done.returncode, 0, mode)
+
+    def test_crash_in_the_driver_is_a_document(self):
+        done = run_quarry("crash")
+        self.assertEqual(done.stdout, b'{"schema":2,"error":{"code":"platform_crashed",'
+                                      b'"message":"signal 11 in Vulkan"}}\n')
+        self.assertEqual(done.returncode, 1)
+
+    def test_a_document_that_cannot_be_written_is_a_failure(self):
+        with open("/dev/full", "wb") as full:
+            done = run_quarry("quiet", stdout=full)
+        self.assertEqual(done.returncode, 1)
 
 
 if __name__ == "__main__":

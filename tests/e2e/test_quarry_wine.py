@@ -37,6 +37,14 @@ class QuarryUnderWineTest(unittest.TestCase):
         self.assertEqual(lavapipe["driverName"], "llvmpipe")
         self.assertEqual([d["vkIndex"] for d in doc["devices"]], list(range(len(doc["devices"]))))
 
+    def test_without_a_vulkan_runtime_it_still_starts_and_says_so(self):
+        out, code, err = harness.run(harness.exe("quarry.exe"),
+                                     env=harness.wine_env(PREFIX, DISPLAY, "vulkan-1=d"))
+        self.assertEqual(out, b'{"schema":2,"error":{"code":"vulkan_init_failed",'
+                              b'"message":"vulkan-1.dll not found"}}\n')
+        self.assertEqual(code, 1)
+        self.assertEqual(err, b"")
+
     def test_same_bytes_as_the_native_quarry(self):
         native = os.environ.get("PROBES_NATIVE_QUARRY", "")
         if not os.path.exists(native):

@@ -2,7 +2,10 @@
 // ("low:high") names, and answers the integrated-GPU query for it as FAKE_DXCORE_ANSWER
 // says: "yes", "no", or "undecided" (the property is not supported). FAKE_DXCORE_ANSWER
 // "no_factory" makes the factory creation fail. Each call is appended to the file that
-// FAKE_DXCORE_LOG names, so that a test sees what fennel asked.
+// FAKE_DXCORE_LOG names, so that a test sees what fennel asked. FAKE_DXCORE_CHATTER
+// ("printf", "writefile") makes it write to standard output when loaded, in calls and when
+// unloaded; FAKE_DXCORE_CRASH "call" crashes in GetAdapterByLuid, "release" in the factory's
+// last Release (which fennel makes after its document).
 //
 // COM objects need C++ classes implementing the DXCore interfaces; this is test code only.
 
@@ -14,6 +17,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+
+#include "misbehaviour.h"
 
 namespace {
 
@@ -60,6 +65,7 @@ struct RefCounted : Interface {
   ULONG STDMETHODCALLTYPE Release() override {
     const ULONG left = --references;
     if (left == 0) {
+      if (iid == IID_IDXCoreAdapterFactory) crashAt("FAKE_DXCORE_CRASH", "release");
       log(std::string("release ") + kind);
       delete this;
     }
@@ -112,6 +118,8 @@ struct FakeFactory : RefCounted<IDXCoreAdapterFactory> {
   }
   HRESULT STDMETHODCALLTYPE GetAdapterByLuid(const LUID& luid, REFIID riid, void** out) override {
     log("GetAdapterByLuid " + std::to_string(luid.LowPart) + ":" + std::to_string(luid.HighPart));
+    chatter("FAKE_DXCORE_CHATTER", "in GetAdapterByLuid");
+    crashAt("FAKE_DXCORE_CRASH", "call");
     *out = nullptr;
     if (riid != IID_IDXCoreAdapter || !knownLuid(luid)) return E_INVALIDARG;
     *out = static_cast<IDXCoreAdapter*>(new FakeAdapter());
@@ -140,6 +148,10 @@ extern "C" HRESULT WINAPI DXCoreCreateAdapterFactory(REFIID riid, void** out) {
 }
 
 BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
-  if (reason == DLL_PROCESS_DETACH) log("unload");
+  if (reason == DLL_PROCESS_ATTACH) chatter("FAKE_DXCORE_CHATTER", "at load");
+  if (reason == DLL_PROCESS_DETACH) {
+    log("unload");
+    chatter("FAKE_DXCORE_CHATTER", "at unload");
+  }
   return TRUE;
 }

@@ -1,7 +1,9 @@
 // A test-only OpenCL.dll. FAKE_OPENCL_SCENARIO picks the platforms and devices it reports;
 // FAKE_OPENCL_LUID ("low:high") is the adapter LUID that the scenarios refer to. The
 // sharing function accepts only the real DXGI adapter of that LUID: it reads the LUID
-// back through IDXGIAdapter::GetDesc.
+// back through IDXGIAdapter::GetDesc. FAKE_OPENCL_CHATTER ("printf", "writefile") makes it
+// write to standard output when loaded, in calls and when unloaded; FAKE_OPENCL_CRASH "call"
+// makes clGetPlatformIDs crash.
 
 #include <windows.h>
 #include <dxgi.h>
@@ -14,6 +16,7 @@
 #include <string>
 
 #include "fake_opencl.h"
+#include "misbehaviour.h"
 
 namespace {
 
@@ -143,6 +146,8 @@ extern "C" {
 
 CL_API_ENTRY cl_int CL_API_CALL clGetPlatformIDs(cl_uint numEntries, cl_platform_id* platforms,
                                                  cl_uint* numPlatforms) {
+  chatter("FAKE_OPENCL_CHATTER", "in clGetPlatformIDs");
+  crashAt("FAKE_OPENCL_CRASH", "call");
   model();
   return fake_opencl::getPlatformIDs(numEntries, platforms, numPlatforms);
 }
@@ -157,6 +162,7 @@ CL_API_ENTRY cl_int CL_API_CALL clGetPlatformInfo(cl_platform_id platform,
 CL_API_ENTRY cl_int CL_API_CALL clGetDeviceIDs(cl_platform_id platform, cl_device_type type,
                                                cl_uint numEntries, cl_device_id* devices,
                                                cl_uint* numDevices) {
+  chatter("FAKE_OPENCL_CHATTER", "in clGetDeviceIDs");
   model();
   return fake_opencl::getDeviceIDs(platform, type, numEntries, devices, numDevices);
 }
@@ -174,3 +180,9 @@ CL_API_ENTRY void* CL_API_CALL clGetExtensionFunctionAddressForPlatform(cl_platf
 }
 
 }  // extern "C"
+
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+  if (reason == DLL_PROCESS_ATTACH) chatter("FAKE_OPENCL_CHATTER", "at load");
+  if (reason == DLL_PROCESS_DETACH) chatter("FAKE_OPENCL_CHATTER", "at unload");
+  return TRUE;
+}

@@ -12,6 +12,7 @@
 #include "brindle_run.h"
 #include "fake_brindle_platform.h"
 #include "fake_opencl.h"
+#include "fake_process.h"
 #include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -31,8 +32,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   fake_opencl::runtime().platforms.emplace_back();
   int exitCode = -1;
   const BrindlePlatform platform = fake_brindle::platform();
-  const std::string out = printedBy(
+  // The run writes its document through the fake process; nothing else may reach stdout.
+  const std::string stray = printedBy(
       [&] { exitCode = runBrindle(static_cast<int>(argv.size()), argv.data(), platform); });
+  const std::string out = fake_process::process().written;
+  if (!stray.empty()) std::abort();
 
   if (out.empty() || out.back() != '\n' || out.find('\n') != out.size() - 1) std::abort();
   const auto doc = nlohmann::json::parse(out, nullptr, false);

@@ -69,6 +69,8 @@ TEST_P(BrindleRunTest, PrintsOneDocumentAndReleasesInOrder) {
   EXPECT_EQ(r.out, c.expected);
   EXPECT_EQ(r.exitCode, c.exitCode);
   EXPECT_EQ(r.events, c.events);
+  EXPECT_TRUE(fake_process::process().silenced) << "the platform's chatter was not diverted";
+  EXPECT_TRUE(fake_process::process().crashesCaught) << "a crash would leave no document";
   for (const std::string& call : fake_opencl::runtime().calls) {
     EXPECT_EQ(call.find("with a count pointer"), std::string::npos) << call;
   }

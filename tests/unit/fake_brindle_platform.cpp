@@ -3,6 +3,7 @@
 #include <cwchar>
 
 #include "fake_opencl.h"
+#include "fake_process.h"
 #include "fault_injection.h"
 #include "test_support.h"
 
@@ -118,12 +119,14 @@ World& world() { return state(); }
 void reset() {
   state() = World{};
   fake_opencl::reset();
+  fake_process::reset();
 }
 
 BrindlePlatform platform() {
   return {{comInitialize, comUninitialize, comRelease},
           {createFactory, enumAdapterByLuid},
-          {loadModule, moduleSymbol, unloadModule}};
+          {loadModule, moduleSymbol, unloadModule},
+          fake_process::api()};
 }
 
 void* adapterObject() { return &adapterToken; }

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <cwchar>
 
+#include "fake_process.h"
 #include "fault_injection.h"
 
 namespace fake_fennel {
@@ -253,6 +254,7 @@ World& world() { return state(); }
 void reset() {
   state() = World{};
   handles.clear();
+  fake_process::reset();
   faults::disarm();  // a fault armed by an earlier test must not leak into this one
 }
 
@@ -261,7 +263,8 @@ FennelPlatform platform() {
           {createFactory, enumAdapters1, getDesc1},
           {loadModule, moduleSymbol, unloadModule},
           {createAdapterFactory, getAdapterByLuid, isPropertySupported, getProperty},
-          {wideToUtf8}};
+          {wideToUtf8},
+          fake_process::api()};
 }
 
 }  // namespace fake_fennel

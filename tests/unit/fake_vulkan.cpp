@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "fake_process.h"
 #include "fault_injection.h"
 #include "test_support.h"
 
@@ -142,11 +143,21 @@ VKAPI_ATTR void VKAPI_CALL getProperties2(VkPhysicalDevice handle,
 Model& model() { return state(); }
 void reset() {
   state() = Model{};
+  fake_process::reset();
   faults::disarm();  // a fault armed by an earlier test must not leak into this one
 }
 
 VulkanApi api() {
   return {createInstance, enumeratePhysicalDevices, getProperties, getProperties2, destroyInstance};
+}
+
+QuarryPlatform platform() {
+  return {fake_process::api(),
+          [] {
+            if (faults::at("load the Vulkan loader") == Fault::nullOut) return false;
+            return state().loaderPresent;
+          },
+          api()};
 }
 
 Device device(const char* name, std::uint32_t vendorId, std::uint32_t deviceId) {

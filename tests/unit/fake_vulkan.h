@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "vulkan_api.h"
+#include "quarry_platform.h"
 
 namespace fake_vulkan {
 
@@ -27,6 +27,7 @@ struct Model {
   std::uint32_t inflatedListCount = 0;  // the second call writes back this many more than it wrote
   std::size_t nullHandleAttempts = 0;  // this many first creations succeed without a handle
   std::uint32_t nullEntryAt = UINT32_MAX;  // the second enumeration leaves this entry null
+  bool loaderPresent = true;  // the machine has a Vulkan loader
   std::vector<std::string> calls;
   std::vector<std::uint32_t> requestedApiVersions;
   // What each vkCreateInstance was asked for, beyond the API version; empty when all is as
@@ -37,8 +38,9 @@ struct Model {
 };
 
 Model& model();
-void reset();
+void reset();  // also resets the fake process
 VulkanApi api();
+QuarryPlatform platform();  // the fake process, loader and entry points
 
 Device device(const char* name, std::uint32_t vendorId, std::uint32_t deviceId);
 

@@ -12,9 +12,10 @@ namespace {
 
 using faults::Fault;
 
-static_assert(sizeof(FennelPlatform) == 14 * sizeof(void (*)()), "sweep the new platform call");
+static_assert(sizeof(FennelPlatform) == 17 * sizeof(void (*)()), "sweep the new platform call");
 
 const std::vector<SweepEntry> kTable = {
+    {"write the document", {{Fault::errorCode, kWriteFailed}}},
     {"CoInitializeEx", {{Fault::errorCode, "com_init_failed"}, {Fault::successCode, kResult}}},
     {"CreateDXGIFactory1 IDXGIFactory4", {{Fault::errorCode, kResult}, {Fault::nullOut, kResult}}},
     {"CreateDXGIFactory1 IDXGIFactory1",

@@ -1,6 +1,10 @@
 #include "json_output.h"
 
+#include <functional>
 #include <string>
+
+#include "fake_process.h"
+#include "output_guard.h"
 
 #include "test_support.h"
 
@@ -110,6 +114,63 @@ TEST(FormatMessage, KeepsEscapesWithinTheCutMessage) {
   const MessageBuffer buffer = formatMessage("%s", text.c_str());
   const std::string out = captureStdout([&] { printJsonError("c", buffer.text); });
   EXPECT_EQ(parseDocument(out)["message"], std::string(126, 'a') + "\"");
+}
+
+struct CrashCase {
+  const char* label;
+  std::function<void()> before;  // what the run did before it crashed
+  const char* kind;
+  std::uint32_t code;
+  bool hexadecimal;
+  std::string written;  // what the handler writes
+  int exitCode;
+};
+
+class CrashReportTest : public testing::TestWithParam<CrashCase> {};
+
+TEST_P(CrashReportTest, IsTheCrashDocumentOnlyBeforeTheDocument) {
+  fake_process::reset();
+  guardStdout(fake_process::api());
+  guardCrashes(fake_process::api());
+  EXPECT_TRUE(fake_process::process().silenced && fake_process::process().crashesCaught);
+  GetParam().before();
+  const CrashReport report = reportCrash(GetParam().kind, GetParam().code, GetParam().hexadecimal);
+  EXPECT_TRUE(report.first);
+  EXPECT_EQ(std::string(report.bytes ? report.bytes : "", report.length), GetParam().written);
+  EXPECT_EQ(report.exitCode, GetParam().exitCode);
+  EXPECT_FALSE(reportCrash("signal", 11, false).first) << "a second crash only waits";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Crashes, CrashReportTest,
+    testing::Values(
+        CrashCase{"exception_in_a_part", [] { enterPlatformPart(kPartOpenCl); }, "exception",
+                  0xC0000005u, true,
+                  "{\"code\":\"platform_crashed\",\"message\":\"exception 0xC0000005 in OpenCL\"}\n", 1},
+        CrashCase{"signal_in_a_part", [] { enterPlatformPart(kPartVulkan); }, "signal", 11, false,
+                  "{\"code\":\"platform_crashed\",\"message\":\"signal 11 in Vulkan\"}\n", 1},
+        CrashCase{"before_any_part", [] {}, "exception", 0x1Du, true,
+                  "{\"code\":\"platform_crashed\",\"message\":\"exception 0x0000001D\"}\n", 1},
+        CrashCase{"after_the_document", [] { emitDocument("{}\n", 2); }, "signal", 6, false, "", 2},
+        CrashCase{"after_a_failed_write",
+                  [] {
+                    fake_process::process().writesFail = true;
+                    emitDocument("{}\n", 0);
+                  },
+                  "signal", 6, false, "", 1}),
+    LabelName{});
+
+TEST(EmitDocument, AFailedWriteMakesTheRunFail) {
+  fake_process::reset();
+  guardStdout(fake_process::api());
+  fake_process::process().writesFail = true;
+  emitDocument("{}\n", 0);
+  EXPECT_EQ(exitCodeAfterDocument(0), 1);
+  guardStdout(fake_process::api());
+  fake_process::process().writesFail = false;
+  emitDocument("{}\n", 2);
+  EXPECT_EQ(exitCodeAfterDocument(2), 2);
+  EXPECT_EQ(fake_process::process().written, "{}\n");
 }
 
 }  // namespace

@@ -22,7 +22,7 @@ struct RunResult {
 
 RunResult run() {
   RunResult r{};
-  r.out = captureStdout([&] { r.exitCode = runQuarry(fake_vulkan::api()); });
+  r.out = captureStdout([&] { r.exitCode = runQuarry(fake_vulkan::platform()); });
   return r;
 }
 
@@ -72,6 +72,8 @@ TEST_P(QuarryRunTest, PrintsTheDocumentAndCleansUp) {
   EXPECT_EQ(fake_vulkan::model().calls, GetParam().calls);
   EXPECT_EQ(fake_vulkan::model().liveInstances, 0) << "an instance was left alive";
   EXPECT_EQ(fake_vulkan::model().createInfoMistakes, std::vector<std::string>{});
+  EXPECT_TRUE(fake_process::process().silenced) << "the platform's chatter was not diverted";
+  EXPECT_TRUE(fake_process::process().crashesCaught) << "a crash would leave no document";
   const auto doc = parseDocument(r.out);
   EXPECT_EQ(doc["schema"], 2);
   if (r.exitCode == 0) {
@@ -106,6 +108,11 @@ INSTANTIATE_TEST_SUITE_P(
                 {"vkCreateInstance", "vkCreateInstance", "vkEnumeratePhysicalDevices count",
                  "vkEnumeratePhysicalDevices list 1", "vkGetPhysicalDeviceProperties",
                  "vkGetPhysicalDeviceProperties2 id", "vkDestroyInstance"}},
+        RunCase{"no_vulkan_loader_on_the_machine",
+                [] { fake_vulkan::model().loaderPresent = false; },
+                "{\"schema\":2,\"error\":{\"code\":\"vulkan_init_failed\",\"message\":"
+                "\"vulkan-1.dll not found\"}}\n",
+                1, {}},
         RunCase{"both_creations_fail",
                 [] { fake_vulkan::model().createResults = {VK_ERROR_INCOMPATIBLE_DRIVER}; },
                 "{\"schema\":2,\"error\":{\"code\":\"vulkan_init_failed\",\"message\":"

@@ -14,8 +14,11 @@ namespace {
 using faults::Fault;
 
 static_assert(sizeof(VulkanApi) == 5 * sizeof(void (*)()), "sweep the new Vulkan entry point");
+static_assert(sizeof(QuarryPlatform) == 9 * sizeof(void (*)()), "sweep the new platform call");
 
 const std::vector<SweepEntry> kTable = {
+    {"load the Vulkan loader", {{Fault::nullOut, "vulkan_init_failed"}}},
+    {"write the document", {{Fault::errorCode, kWriteFailed}}},
     // Failing the first creation only takes the 1.1 fallback.
     {"vkCreateInstance", {{Fault::errorCode, "vulkan_init_failed", kResult}}},
     {"vkEnumeratePhysicalDevices count",
@@ -43,7 +46,7 @@ const Baselines kBaselines = {{"two_devices", twoDevices}};
 
 SweepRun runBaseline(const std::string& baseline, const SweepCase* armed) {
   return runSweepCase(kBaselines, baseline, armed, fake_vulkan::reset,
-                      [] { return runQuarry(fake_vulkan::api()); });
+                      [] { return runQuarry(fake_vulkan::platform()); });
 }
 
 SeenCalls seenCalls() { return seenByBaseline(kBaselines, runBaseline); }

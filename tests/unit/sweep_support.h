@@ -15,6 +15,8 @@
 // What a faulted run must end in: an error document with this code, a result document
 // with this reason, or (kResult) any result document, the item having been passed over.
 constexpr const char* kResult = "result";
+// Or nothing on standard output and exit code 1: the document could not be written.
+constexpr const char* kWriteFailed = "write failed";
 
 struct FaultOutcome {
   faults::Fault fault;
@@ -141,6 +143,11 @@ inline void expectTableCoversCalls(const SeenCalls& seenCalls,
 inline void expectOutcome(const std::string& out, const std::string& err, int exitCode,
                           const std::string& expected) {
   EXPECT_EQ(err, "");
+  if (expected == kWriteFailed) {
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(exitCode, 1);
+    return;
+  }
   const nlohmann::json doc = parseDocument(out);
   if (!doc.is_object()) return;
   if (doc.contains("error")) {

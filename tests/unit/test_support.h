@@ -8,11 +8,16 @@
 #include <string>
 #include <utility>
 
+#include "fake_process.h"
+
+// What reached standard output while body ran: the document that a guarded run wrote
+// through the fake process, after anything written to the real standard output.
 template <typename Body>
 std::string captureStdout(Body&& body) {
+  fake_process::process().written.clear();
   testing::internal::CaptureStdout();
   std::forward<Body>(body)();
-  return testing::internal::GetCapturedStdout();
+  return testing::internal::GetCapturedStdout() + fake_process::process().written;
 }
 
 // One line, one final line feed, and a strict parse.
@@ -27,7 +32,7 @@ inline nlohmann::json parseDocument(const std::string& document) {
   return parsed;
 }
 
-// How many bytes have reached standard output so far (while it is captured into a file).
+// How many bytes have reached standard output so far (while it is captured).
 long stdoutBytesSoFar();
 
 // Names parameterised cases after their label field.

@@ -1,0 +1,31 @@
+#include "fake_process.h"
+
+#include "fault_injection.h"
+
+namespace fake_process {
+
+namespace {
+
+void silenceStdout() { process().silenced = true; }
+
+bool writeStdout(const char* bytes, std::size_t length) {
+  if (process().writesFail) return false;
+  if (faults::at("write the document") == faults::Fault::errorCode) return false;
+  process().written.append(bytes, length);
+  return true;
+}
+
+void catchCrashes() { process().crashesCaught = true; }
+
+}  // namespace
+
+Process& process() {
+  static Process instance;
+  return instance;
+}
+
+void reset() { process() = Process{}; }
+
+ProcessApi api() { return {silenceStdout, writeStdout, catchCrashes}; }
+
+}  // namespace fake_process
