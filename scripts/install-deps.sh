@@ -10,7 +10,7 @@ packages=(
   libvulkan-dev mesa-vulkan-drivers vulkan-tools
   opencl-headers ocl-icd-libopencl1 pocl-opencl-icd
   directx-headers-dev
-  googletest libgtest-dev nlohmann-json3-dev
+  googletest libgtest-dev nlohmann-json3-dev python3-jsonschema
   clang libclang-rt-14-dev valgrind hyperfine time
 )
 

@@ -11,6 +11,8 @@ import shutil
 import subprocess
 import tempfile
 
+SCHEMA_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "schemas")
+PROBES = ("brindle", "fennel", "quarry")
 WINE = "/usr/lib/wine/wine64" if os.path.exists("/usr/lib/wine/wine64") else shutil.which("wine64") or "wine"
 RUN_TIMEOUT = 120
 
@@ -96,10 +98,14 @@ def stop_wineserver(prefix):
 
 
 def run(executable, args=(), env=None, timeout=RUN_TIMEOUT, cwd=None):
-    """Runs an .exe under Wine; returns (stdout bytes, exit code, stderr bytes)."""
+    """Runs an .exe under Wine; returns (stdout bytes, exit code, stderr bytes). What a probe
+    prints must be one document that its schema accepts."""
     completed = subprocess.run(
         ["timeout", "--kill-after=5", str(timeout), WINE, executable, *args], env=env, cwd=cwd,
         stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    probe = os.path.splitext(os.path.basename(executable))[0].lower()
+    if probe in PROBES:
+        parse_document(completed.stdout, probe)
     return completed.stdout, completed.returncode, completed.stderr
 
 
@@ -125,13 +131,34 @@ def _reject_constant(name):
     raise ValueError("not JSON: " + name)
 
 
-def parse_document(data):
-    """Checks one document: one line, one final LF, no CR, strict JSON, UTF-8."""
+_validators = {}
+
+
+def validator(probe):
+    """The JSON Schema validator of one probe's documents (schemas/<probe>.schema.json)."""
+    if probe not in _validators:
+        import jsonschema
+        with open(os.path.join(SCHEMA_DIR, probe + ".schema.json")) as f:
+            schema = json.load(f)
+        jsonschema.Draft202012Validator.check_schema(schema)
+        _validators[probe] = jsonschema.Draft202012Validator(schema)
+    return _validators[probe]
+
+
+def parse_document(data, probe=None):
+    """Checks one document: one line, one final LF, no CR, strict JSON, UTF-8, and (for a
+    probe) accepted by that probe's schema."""
     if not data.endswith(b"\n"):
         raise AssertionError("document does not end in a line feed: %r" % data)
     if data.count(b"\n") != 1:
         raise AssertionError("document is more than one line: %r" % data)
     if b"\r" in data:
         raise AssertionError("carriage return in the document: %r" % data)
-    return json.loads(data.decode("utf-8"), object_pairs_hook=_reject_duplicates,
-                      parse_constant=_reject_constant)
+    doc = json.loads(data.decode("utf-8"), object_pairs_hook=_reject_duplicates,
+                     parse_constant=_reject_constant)
+    if probe is not None:
+        errors = sorted(validator(probe).iter_errors(doc), key=str)
+        if errors:
+            raise AssertionError("%s document rejected by its schema: %s\n%r"
+                                 % (probe, errors[0].message, data))
+    return doc

@@ -1,11 +1,12 @@
 """The native quarry through the system's Vulkan loader: against Mesa's lavapipe, and against
 a test-only driver that chatters on standard output or crashes."""
 
-import json
 import os
 import subprocess
 import sys
 import unittest
+
+import harness
 
 QUARRY = sys.argv.pop(1) if len(sys.argv) > 1 else "quarry"
 
@@ -16,18 +17,17 @@ FAKE_DEVICE = (b'{"schema":2,"devices":[{"vkIndex":0,"name":"Fake ICD GPU","vend
                b'"driverInfo":"test"}]}\n')
 
 
-def parse(out):
-    assert out.endswith(b"\n") and out.count(b"\n") == 1, out
-    return json.loads(out, parse_constant=lambda name: (_ for _ in ()).throw(ValueError(name)))
-
-
 def run_quarry(mode=None, stdout=subprocess.PIPE):
-    """quarry with the test-only driver alone (or lavapipe when mode is None)."""
+    """quarry with the test-only driver alone (or lavapipe when mode is None); what it prints
+    must be one document that quarry's schema accepts."""
     env = dict(os.environ)
     if mode is not None:
         manifest = os.environ["FAKE_ICD_MANIFEST"]
         env.update(VK_DRIVER_FILES=manifest, VK_ICD_FILENAMES=manifest, FAKE_ICD_MODE=mode)
-    return subprocess.run([QUARRY], stdout=stdout, stderr=subprocess.PIPE, env=env, timeout=60)
+    done = subprocess.run([QUARRY], stdout=stdout, stderr=subprocess.PIPE, env=env, timeout=60)
+    if stdout == subprocess.PIPE:
+        harness.parse_document(done.stdout, "quarry")
+    return done
 
 
 class NativeQuarryTest(unittest.TestCase):
@@ -35,7 +35,7 @@ class NativeQuarryTest(unittest.TestCase):
         done = run_quarry()
         self.assertEqual(done.returncode, 0, done.stdout)
         self.assertEqual(done.stderr, b"")
-        doc = parse(done.stdout)
+        doc = harness.parse_document(done.stdout, "quarry")
         self.assertEqual(doc["schema"], 2)
         lavapipe = [d for d in doc["devices"] if d["name"].startswith("llvmpipe")]
         self.assertEqual(len(lavapipe), 1, doc)

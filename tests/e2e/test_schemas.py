@@ -1,0 +1,81 @@
+"""The schemas are strict enough to catch drift: documents of every kind pass, and a document
+with a key missing or added, a value of the wrong type or range, or an unknown code fails."""
+
+import copy
+import json
+import unittest
+
+import harness
+
+GOOD = {
+    "brindle": [
+        b'{"schema":1,"matched":true,"selector":"P:GPU:D","platform":"P","device":"D","deviceIndex":1,"method":"luid"}',
+        b'{"schema":1,"matched":false,"reason":"no_match","platformCount":2,"d3d11SharingPlatforms":1,"luidExtDevices":3}',
+        b'{"schema":1,"matched":false,"reason":"no_platforms","platformCount":0,"d3d11SharingPlatforms":0,"luidExtDevices":0}',
+        b'{"schema":1,"matched":false,"error":{"code":"invalid_args","message":"Usage"}}',
+    ],
+    "fennel": [
+        b'{"schema":1,"dxcoreAvailable":true,"adapters":[{"index":0,"name":"A","vendorId":4318,"deviceId":1,'
+        b'"dedicatedVideoMemory":18446744073709551615,"luidLowPart":4294967295,"luidHighPart":-2147483648,'
+        b'"isIntegratedGpu":false}]}',
+        b'{"schema":1,"error":{"code":"platform_crashed","message":"exception 0xC0000005 in DXCore"}}',
+    ],
+    "quarry": [
+        b'{"schema":2,"devices":[{"vkIndex":0,"name":"G","vendorId":4318,"deviceId":1,"deviceLuidValid":true,'
+        b'"luidLowPart":1,"luidHighPart":-1,"apiVersion":"1.3.277","driverVersionRaw":1,'
+        b'"driverVersionFormatted":"0.0.0.1","driverId":"UNKNOWN(-1)","driverName":"d","driverInfo":"i"}]}',
+        b'{"schema":2,"devices":[{"vkIndex":1,"name":"G","vendorId":65541,"deviceId":0,"deviceLuidValid":false,'
+        b'"apiVersion":"1.2.0","driverVersionRaw":1,"driverVersionFormatted":"0.0.1"}]}',
+        b'{"schema":2,"error":{"code":"vulkan_init_failed","message":"vulkan-1.dll not found"}}',
+    ],
+}
+
+
+def changed(document, change):
+    doc = copy.deepcopy(json.loads(document))
+    change(doc)
+    return json.dumps(doc, separators=(",", ":")).encode()
+
+
+def drop(key):
+    return lambda doc: doc.pop(key)
+
+
+# (probe, index of a good document, change, what the change breaks)
+BAD = [
+    ("brindle", 0, drop("deviceIndex"), "missing key"),
+    ("brindle", 0, lambda d: d.update(extra=1), "extra key"),
+    ("brindle", 0, lambda d: d.update(method="guess"), "unknown method"),
+    ("brindle", 1, lambda d: d.update(platformCount="2"), "string for a number"),
+    ("brindle", 1, lambda d: d.update(luidExtDevices=-1), "negative counter"),
+    ("brindle", 2, lambda d: d.update(platformCount=1), "platforms without platforms"),
+    ("brindle", 3, lambda d: d["error"].update(code="oops"), "unknown code"),
+    ("brindle", 3, lambda d: d.update(schema=2), "wrong schema"),
+    ("fennel", 0, lambda d: d["adapters"][0].update(luidHighPart=2147483648), "high part out of range"),
+    ("fennel", 0, lambda d: d["adapters"][0].update(dedicatedVideoMemory=2**64), "memory out of range"),
+    ("fennel", 0, lambda d: d["adapters"][0].pop("isIntegratedGpu"), "missing key"),
+    ("fennel", 1, lambda d: d["error"].update(code="vulkan_init_failed"), "another probe's code"),
+    ("quarry", 0, lambda d: d["devices"][0].pop("luidLowPart"), "valid LUID without its low part"),
+    ("quarry", 1, lambda d: d["devices"][0].update(luidLowPart=1, luidHighPart=0), "LUID not valid yet printed"),
+    ("quarry", 0, lambda d: d["devices"][0].update(driverId="MESA_LLAMAPIPE"), "unknown driver name"),
+    ("quarry", 0, lambda d: d["devices"][0].update(driverName=""), "empty driver name"),
+    ("quarry", 0, lambda d: d["devices"][0].update(vendorId=4294967296), "identifier out of range"),
+    ("quarry", 0, lambda d: d["devices"][0].update(apiVersion=1.3), "number for a version text"),
+]
+
+
+class SchemaTest(unittest.TestCase):
+    def test_documents_of_every_kind_pass(self):
+        for probe, documents in GOOD.items():
+            for document in documents:
+                harness.parse_document(document + b"\n", probe)
+
+    def test_drifted_documents_fail(self):
+        for probe, index, change, what in BAD:
+            document = changed(GOOD[probe][index], change) + b"\n"
+            with self.assertRaises(AssertionError, msg="%s: %s" % (probe, what)):
+                harness.parse_document(document, probe)
+
+
+if __name__ == "__main__":
+    unittest.main()
