@@ -3,7 +3,8 @@
 # AddressSanitizer and UndefinedBehaviorSanitizer, the native quarry against lavapipe, the
 # Windows unit tests under Wine, the import-table check, the end-to-end tests under Wine, the
 # fault sweeps, a Valgrind run of quarry, a bounded run of each fuzz target, and the Windows
-# executables built with clang against mingw-w64 through the same end-to-end tests.
+# executables built with clang against mingw-w64 through the same end-to-end tests; last, the
+# release archive built twice from two clones, compared byte for byte.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -22,4 +23,6 @@ for preset in native native-sanitize windows windows-clang fuzz; do
   echo "== $preset: test"
   ctest --preset "$preset" -j "$jobs" || status=1
 done
+echo "== release archive: reproducible from two clones"
+bash scripts/check-reproducible.sh || status=1
 exit $status

@@ -1,0 +1,46 @@
+# What a Windows user downloads: version resources in the three .exe, and
+# `cmake --build --preset windows --target package`, a ZIP that two builds of the same commit
+# make byte for byte alike.
+
+# No link time stamp and no build folder in the executables.
+add_compile_options("-ffile-prefix-map=${PROJECT_SOURCE_DIR}=." "-ffile-prefix-map=${PROJECT_BINARY_DIR}=build")
+add_link_options(-Wl,--no-insert-timestamp)
+
+# probe_version_resource(<target> <description>): FileVersion and ProductVersion from the
+# project's version, the description, the product and the file's own names.
+function(probe_version_resource target description)
+  set(VERSION_TARGET "${target}")
+  set(VERSION_DESCRIPTION "${description}")
+  set(rc "${CMAKE_CURRENT_BINARY_DIR}/${target}_version.rc")
+  configure_file("${PROJECT_SOURCE_DIR}/cmake/version.rc.in" "${rc}" @ONLY)
+  target_sources(${target} PRIVATE "${rc}")
+endfunction()
+
+function(probe_release_package)
+  set(sums "${PROJECT_BINARY_DIR}/SHA256SUMS")
+  add_custom_command(OUTPUT "${sums}"
+    COMMAND "${CMAKE_COMMAND}" -D "OUTPUT=${sums}"
+            -D "FILES=bin/brindle.exe=$<TARGET_FILE:brindle>|bin/fennel.exe=$<TARGET_FILE:fennel>|bin/quarry.exe=$<TARGET_FILE:quarry>"
+            -P "${PROJECT_SOURCE_DIR}/cmake/Sha256Sums.cmake"
+    DEPENDS brindle fennel quarry "${PROJECT_SOURCE_DIR}/cmake/Sha256Sums.cmake"
+    COMMENT "Listing the SHA-256 of the executables" VERBATIM)
+  add_custom_target(sha256sums ALL DEPENDS "${sums}")
+
+  install(TARGETS brindle fennel quarry RUNTIME DESTINATION bin)
+  install(PROGRAMS "${PROJECT_SOURCE_DIR}/scripts/inventory.py" DESTINATION bin)
+  install(FILES README.md "${sums}" DESTINATION .)
+  install(DIRECTORY "${PROJECT_SOURCE_DIR}/schemas/" DESTINATION schemas)
+
+  find_package(Python3 REQUIRED COMPONENTS Interpreter)
+  set(CPACK_GENERATOR ZIP)
+  set(CPACK_PACKAGE_NAME gpu-probes)
+  set(CPACK_PACKAGE_FILE_NAME "gpu-probes-${PROJECT_VERSION}-win64")
+  set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+  set(CPACK_OUTPUT_FILE_PREFIX "${PROJECT_BINARY_DIR}/package")
+  # The ZIP writer stores access and change times of the staged files: the archive is written
+  # again with the commit's time for every entry, in name order.
+  set(CPACK_POST_BUILD_SCRIPTS "${PROJECT_SOURCE_DIR}/cmake/ReproducibleZip.cmake")
+  set(CPACK_PROBES_SOURCE_DIR "${PROJECT_SOURCE_DIR}")  # for that script
+  set(CPACK_PROBES_PYTHON "${Python3_EXECUTABLE}")
+  include(CPack)
+endfunction()

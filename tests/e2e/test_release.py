@@ -1,0 +1,64 @@
+"""What a Windows user downloads: the version resource of each .exe, and the release archive
+with its SHA256SUMS (made by the package target just before)."""
+
+import hashlib
+import os
+import re
+import subprocess
+import unittest
+import zipfile
+
+import harness
+
+VERSION = os.environ.get("PROBES_VERSION", "")
+WINDRES = os.environ.get("PROBES_WINDRES", "x86_64-w64-mingw32-windres")
+PROBES = ("brindle", "fennel", "quarry")
+
+
+def version_strings(executable):
+    """The StringFileInfo values and FILEVERSION of an .exe, read back with windres."""
+    rc = subprocess.run([WINDRES, "-i", executable, "-O", "rc"], check=True,
+                        stdout=subprocess.PIPE, text=True).stdout
+    values = dict(re.findall(r'VALUE "(\w+)", "([^"]*)"', rc))
+    file_version = re.search(r"FILEVERSION ([\d, ]+)", rc)
+    values["FILEVERSION"] = file_version.group(1).replace(" ", "") if file_version else None
+    return values
+
+
+class VersionResourceTest(unittest.TestCase):
+    def test_each_executable_says_what_and_which_version_it_is(self):
+        self.assertRegex(VERSION, r"^\d+\.\d+\.\d+$")
+        for probe in PROBES:
+            values = version_strings(harness.exe(probe + ".exe"))
+            self.assertEqual(values["FILEVERSION"], VERSION.replace(".", ",") + ",0", probe)
+            self.assertEqual(values["FileVersion"], VERSION, probe)
+            self.assertEqual(values["ProductVersion"], VERSION, probe)
+            self.assertEqual(values["ProductName"], "GPU adapter probes", probe)
+            self.assertEqual(values["OriginalFilename"], probe + ".exe", probe)
+            self.assertEqual(values["InternalName"], probe, probe)
+            self.assertTrue(values["FileDescription"], probe)
+            self.assertNotIn("CompanyName", values)
+            self.assertNotIn("LegalCopyright", values)
+
+
+class ArchiveTest(unittest.TestCase):
+    def test_archive_holds_the_release_and_its_sums(self):
+        path = os.environ["PROBES_PACKAGE"]
+        self.assertEqual(os.path.basename(path), "gpu-probes-%s-win64.zip" % VERSION)
+        with zipfile.ZipFile(path) as archive:
+            names = sorted(archive.namelist())
+            self.assertEqual(names, ["README.md", "SHA256SUMS", "bin/brindle.exe", "bin/fennel.exe",
+                                     "bin/inventory.py", "bin/quarry.exe", "schemas/brindle.schema.json",
+                                     "schemas/fennel.schema.json", "schemas/quarry.schema.json"])
+            sums = archive.read("SHA256SUMS").decode("ascii")
+            self.assertEqual(sums, "".join("%s  bin/%s.exe\n" % (hashlib.sha256(
+                archive.read("bin/%s.exe" % probe)).hexdigest(), probe) for probe in PROBES))
+            for probe in PROBES:
+                with open(harness.exe(probe + ".exe"), "rb") as built:
+                    self.assertEqual(archive.read("bin/%s.exe" % probe), built.read(), probe)
+            self.assertEqual(len({info.date_time for info in archive.infolist()}), 1,
+                             "every entry carries the same fixed time")
+
+
+if __name__ == "__main__":
+    unittest.main()
