@@ -56,10 +56,11 @@ class FakeDriverTest(unittest.TestCase):
             self.assertEqual(done.returncode, 0, mode)
 
     def test_crash_in_the_driver_is_a_document(self):
-        done = run_quarry("crash")
-        self.assertEqual(done.stdout, b'{"schema":2,"error":{"code":"platform_crashed",'
-                                      b'"message":"signal 11 in Vulkan"}}\n')
-        self.assertEqual(done.returncode, 1)
+        for mode in ("crash", "crash-in-thread"):
+            done = run_quarry(mode)
+            self.assertEqual(done.stdout, b'{"schema":2,"error":{"code":"platform_crashed",'
+                                          b'"message":"signal 11 in Vulkan"}}\n', mode)
+            self.assertEqual(done.returncode, 1, mode)
 
     def test_a_document_that_cannot_be_written_is_a_failure(self):
         with open("/dev/full", "wb") as full:

@@ -2,7 +2,8 @@
 // an ICD manifest that VK_DRIVER_FILES names in the test's environment. It has one physical
 // device. FAKE_ICD_MODE "chatter" prints to standard output through stdio (no line feed, so
 // it sits in the buffer) and through write(1) when loaded and in calls; "crash" writes
-// through a null pointer in vkEnumeratePhysicalDevices.
+// through a null pointer in vkEnumeratePhysicalDevices, "crash-in-thread" does so in a thread
+// of the driver's own.
 
 #include <unistd.h>
 #include <vulkan/vk_icd.h>
@@ -11,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 
 namespace {
 
@@ -47,12 +49,15 @@ VKAPI_ATTR void VKAPI_CALL destroyInstance(VkInstance instance, const VkAllocati
   delete reinterpret_cast<DispatchableObject*>(instance);
 }
 
+void crash() {
+  volatile int* volatile nowhere = nullptr;
+  *nowhere = 1;
+}
+
 VKAPI_ATTR VkResult VKAPI_CALL enumeratePhysicalDevices(VkInstance, uint32_t* count,
                                                         VkPhysicalDevice* devices) {
-  if (mode("crash")) {
-    volatile int* volatile nowhere = nullptr;
-    *nowhere = 1;
-  }
+  if (mode("crash")) crash();
+  if (mode("crash-in-thread")) std::thread(crash).join();
   if (devices == nullptr) {
     *count = 1;
     return VK_SUCCESS;
