@@ -122,7 +122,7 @@ int runFennel(const FennelPlatform& platform) {
   enterPlatformPart(kPartDxgi);
   if (hresultFailed(platform.com.initialize())) {
     printJsonError("com_init_failed", "CoInitializeEx failed");
-    return exitCodeAfterDocument(1);
+    return 1;
   }
 
   void* factory = nullptr;
@@ -133,7 +133,7 @@ int runFennel(const FennelPlatform& platform) {
                                  static_cast<unsigned>(factoryResult))
                        .text);
     platform.com.uninitialize();
-    return exitCodeAfterDocument(1);
+    return 1;
   }
 
   // DXCore outlives DXGI, COM and the printing; it goes last, also on an exception.

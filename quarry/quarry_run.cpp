@@ -93,7 +93,7 @@ int runQuarry(const QuarryPlatform& platform) {
   enterPlatformPart(kPartVulkan);
   if (!platform.loadVulkanLoader()) {
     printJsonError("vulkan_init_failed", "vulkan-1.dll not found");
-    return exitCodeAfterDocument(1);
+    return 1;
   }
   const VulkanApi& vulkan = platform.vulkan;
   const Instance instance = createInstance(vulkan);
@@ -102,7 +102,7 @@ int runQuarry(const QuarryPlatform& platform) {
                    formatMessage("vkCreateInstance failed with error code %d",
                                  static_cast<int>(instance.failure))
                        .text);
-    return exitCodeAfterDocument(1);
+    return 1;
   }
 
   std::uint32_t count = 0;
@@ -110,7 +110,7 @@ int runQuarry(const QuarryPlatform& platform) {
   if (countResult != VK_SUCCESS) {
     printEnumFailure("vkEnumeratePhysicalDevices failed with error code %d", countResult);
     vulkan.destroyInstance(instance.handle, nullptr);
-    return exitCodeAfterDocument(1);
+    return 1;
   }
 
   std::vector<VkPhysicalDevice> handles;
@@ -119,7 +119,7 @@ int runQuarry(const QuarryPlatform& platform) {
       printEnumFailure("vkEnumeratePhysicalDevices failed with error code %d",
                        VK_ERROR_OUT_OF_HOST_MEMORY);
       vulkan.destroyInstance(instance.handle, nullptr);
-      return exitCodeAfterDocument(1);
+      return 1;
     }
     const VkResult listResult =
         vulkan.enumeratePhysicalDevices(instance.handle, &count, handles.data());
@@ -127,7 +127,7 @@ int runQuarry(const QuarryPlatform& platform) {
       printEnumFailure("vkEnumeratePhysicalDevices (2nd call) failed with error code %d",
                        listResult);
       vulkan.destroyInstance(instance.handle, nullptr);
-      return exitCodeAfterDocument(1);
+      return 1;
     }
     // The call rewrites the count to the handles written; it can only shrink.
     if (count > handles.size()) count = static_cast<std::uint32_t>(handles.size());
@@ -138,7 +138,7 @@ int runQuarry(const QuarryPlatform& platform) {
     printEnumFailure("vkEnumeratePhysicalDevices failed with error code %d",
                      VK_ERROR_OUT_OF_HOST_MEMORY);
     vulkan.destroyInstance(instance.handle, nullptr);
-    return exitCodeAfterDocument(1);
+    return 1;
   }
 
   // Every Vulkan object is gone before the first byte of the document.

@@ -11,7 +11,7 @@ int main() {
   if (FAILED(CreateDXGIFactory1(__uuidof(IDXGIFactory4), reinterpret_cast<void**>(&factory)))) {
     return 1;
   }
-  HMODULE dxcore = LoadLibraryW(L"dxcore.dll");
+  HMODULE dxcore = LoadLibraryExW(L"dxcore.dll", nullptr, LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
   unsigned listed = 0;
   IDXGIAdapter1* adapter = nullptr;
   for (UINT i = 0; factory->EnumAdapters1(i, &adapter) != DXGI_ERROR_NOT_FOUND; ++i) {

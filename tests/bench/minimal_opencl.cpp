@@ -35,7 +35,7 @@ int main(int argc, char** argv) {
                                         reinterpret_cast<void**>(&adapter)))) {
     return 1;
   }
-  HMODULE cl = LoadLibraryW(L"OpenCL.dll");
+  HMODULE cl = LoadLibraryExW(L"OpenCL.dll", nullptr, LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
   if (cl == nullptr) return 1;
   const auto getPlatformIDs = symbol<GetPlatformIDs>(cl, "clGetPlatformIDs");
   const auto getPlatformInfo = symbol<GetPlatformInfo>(cl, "clGetPlatformInfo");

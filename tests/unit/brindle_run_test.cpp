@@ -37,7 +37,7 @@ RunResult run(std::vector<const char*> args) {
 }
 
 const std::vector<std::string> kFullRelease = {
-    "CoInitializeEx",         "CreateDXGIFactory1", "EnumAdapterByLuid", "LoadLibraryW OpenCL.dll",
+    "CoInitializeEx",         "CreateDXGIFactory1", "EnumAdapterByLuid", "LoadLibraryExW OpenCL.dll",
     "FreeLibrary OpenCL.dll", "Release adapter",    "Release factory",   "CoUninitialize"};
 
 const char kUsage[] =
@@ -133,7 +133,7 @@ INSTANTIATE_TEST_SUITE_P(
                 "\"message\":\"OpenCL.dll not found\"}}\n",
                 1,
                 {"CoInitializeEx", "CreateDXGIFactory1", "EnumAdapterByLuid",
-                 "LoadLibraryW OpenCL.dll", "Release adapter", "Release factory",
+                 "LoadLibraryExW OpenCL.dll", "Release adapter", "Release factory",
                  "CoUninitialize"}},
         RunCase{"symbols_missing", kLuidArgs,
                 [] { fake_opencl::runtime().missingExports = {"clGetDeviceIDs"}; },

@@ -27,7 +27,7 @@ const std::vector<SweepEntry> kTable = {
      {{Fault::errorCode, "dxgi_factory_failed"}, {Fault::nullOut, "dxgi_factory_failed"}}},
     {"EnumAdapterByLuid",
      {{Fault::errorCode, "dxgi_adapter_not_found"}, {Fault::nullOut, "dxgi_adapter_not_found"}}},
-    {"LoadLibraryW OpenCL.dll", {{Fault::nullOut, "opencl_dll_missing"}}},
+    {"LoadLibraryExW OpenCL.dll", {{Fault::nullOut, "opencl_dll_missing"}}},
     {"GetProcAddress clGetPlatformIDs", {{Fault::nullOut, "opencl_symbols_missing"}}},
     {"GetProcAddress clGetPlatformInfo", {{Fault::nullOut, "opencl_symbols_missing"}}},
     {"GetProcAddress clGetDeviceIDs", {{Fault::nullOut, "opencl_symbols_missing"}}},

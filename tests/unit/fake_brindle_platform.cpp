@@ -83,11 +83,11 @@ HResult enumAdapterByLuid(void* factory, std::uint32_t lowPart, std::int32_t hig
 
 void* loadModule(const wchar_t* fileName) {
   if (std::wcscmp(fileName, L"OpenCL.dll") != 0) {
-    event("LoadLibraryW of an unexpected name");
+    event("LoadLibraryExW of an unexpected name");
     return nullptr;
   }
-  event("LoadLibraryW OpenCL.dll");
-  if (faults::at("LoadLibraryW OpenCL.dll") == Fault::nullOut || !state().openClPresent) {
+  event("LoadLibraryExW OpenCL.dll");
+  if (faults::at("LoadLibraryExW OpenCL.dll") == Fault::nullOut || !state().openClPresent) {
     return nullptr;
   }
   state().acquired.push_back("OpenCL.dll");

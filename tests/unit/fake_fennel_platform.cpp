@@ -118,11 +118,11 @@ HResult getDesc1(void* adapter, AdapterDescription* out) {
 
 void* loadModule(const wchar_t* fileName) {
   if (std::wcscmp(fileName, L"dxcore.dll") != 0) {
-    event("LoadLibraryW of an unexpected name");
+    event("LoadLibraryExW of an unexpected name");
     return nullptr;
   }
-  event("LoadLibraryW dxcore.dll");
-  if (faults::at("LoadLibraryW dxcore.dll") == Fault::nullOut || !state().dxcorePresent) {
+  event("LoadLibraryExW dxcore.dll");
+  if (faults::at("LoadLibraryExW dxcore.dll") == Fault::nullOut || !state().dxcorePresent) {
     return nullptr;
   }
   state().acquired.push_back("dxcore.dll");

@@ -259,7 +259,7 @@ TEST(FennelRun, ReleasesDxgiAndComBeforePrintingAndDxcoreLast) {
   EXPECT_EQ(r.exitCode, 0);
   EXPECT_EQ(eventsWithout("WideCharToMultiByte"),
             (std::vector<std::string>{
-                "CoInitializeEx", "CreateDXGIFactory1 IDXGIFactory4", "LoadLibraryW dxcore.dll",
+                "CoInitializeEx", "CreateDXGIFactory1 IDXGIFactory4", "LoadLibraryExW dxcore.dll",
                 "GetProcAddress DXCoreCreateAdapterFactory", "DXCoreCreateAdapterFactory",
                 "EnumAdapters1 0", "GetAdapterByLuid 0", "IsPropertySupported 12",
                 "GetProperty 12 size 1", "Release DXCore adapter 0", "Release adapter 0",

@@ -22,7 +22,7 @@ const std::vector<SweepEntry> kTable = {
      {{Fault::errorCode, "dxgi_failed"}, {Fault::nullOut, "dxgi_failed"}}},
     {"EnumAdapters1", {{Fault::errorCode, kResult}, {Fault::nullOut, kResult}}},
     {"GetDesc1", {{Fault::errorCode, kResult}, {Fault::unterminated, kResult}}},
-    {"LoadLibraryW dxcore.dll", {{Fault::nullOut, kResult}}},
+    {"LoadLibraryExW dxcore.dll", {{Fault::nullOut, kResult}}},
     {"GetProcAddress DXCoreCreateAdapterFactory", {{Fault::nullOut, kResult}}},
     {"DXCoreCreateAdapterFactory", {{Fault::errorCode, kResult}, {Fault::nullOut, kResult}}},
     {"GetAdapterByLuid", {{Fault::errorCode, kResult}, {Fault::nullOut, kResult}}},
