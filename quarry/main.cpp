@@ -14,7 +14,6 @@ int main() {
   const QuarryPlatform platform{
       posixProcessApi(),
       loaderLinked,
-      {vkCreateInstance, vkEnumeratePhysicalDevices, vkGetPhysicalDeviceProperties,
-       vkGetPhysicalDeviceProperties2, vkDestroyInstance}};
+      loaderVulkanApi()};
   return runQuarry(platform);
 }

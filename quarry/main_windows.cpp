@@ -22,7 +22,6 @@ int main() {
   const QuarryPlatform platform{
       windowsProcessApi(),
       loadVulkanLoader,
-      {vkCreateInstance, vkEnumeratePhysicalDevices, vkGetPhysicalDeviceProperties,
-       vkGetPhysicalDeviceProperties2, vkDestroyInstance}};
+      loaderVulkanApi()};
   return runQuarry(platform);
 }

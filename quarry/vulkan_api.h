@@ -11,3 +11,9 @@ struct VulkanApi {
   PFN_vkGetPhysicalDeviceProperties2 getPhysicalDeviceProperties2;
   PFN_vkDestroyInstance destroyInstance;
 };
+
+// The loader's own entry points, for the deliverables.
+inline VulkanApi loaderVulkanApi() {
+  return {vkCreateInstance, vkEnumeratePhysicalDevices, vkGetPhysicalDeviceProperties,
+          vkGetPhysicalDeviceProperties2, vkDestroyInstance};
+}

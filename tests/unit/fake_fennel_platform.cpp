@@ -255,7 +255,6 @@ void reset() {
   state() = World{};
   handles.clear();
   fake_process::reset();
-  faults::disarm();  // a fault armed by an earlier test must not leak into this one
 }
 
 FennelPlatform platform() {

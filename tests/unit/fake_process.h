@@ -1,6 +1,7 @@
 #pragma once
 // A fake of the process's standard output and crash handling: the document lands in memory,
-// a write can be made to fail, and what the run asked for is recorded.
+// the fault "write the document" fails the write (a closed output, a full disk), and what
+// the run asked for is recorded.
 
 #include <string>
 
@@ -12,11 +13,10 @@ struct Process {
   std::string written;     // what reached the kept standard output
   bool silenced = false;   // the run pointed the process's standard output elsewhere
   bool crashesCaught = false;
-  bool writesFail = false;  // as with a closed standard output or a full disk
 };
 
 Process& process();
-void reset();
+void reset();  // also disarms any fault
 ProcessApi api();
 
 }  // namespace fake_process

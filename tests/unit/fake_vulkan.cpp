@@ -144,7 +144,6 @@ Model& model() { return state(); }
 void reset() {
   state() = Model{};
   fake_process::reset();
-  faults::disarm();  // a fault armed by an earlier test must not leak into this one
 }
 
 VulkanApi api() {

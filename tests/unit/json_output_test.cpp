@@ -4,6 +4,7 @@
 #include <string>
 
 #include "fake_process.h"
+#include "fault_injection.h"
 #include "output_guard.h"
 
 #include "test_support.h"
@@ -154,23 +155,10 @@ INSTANTIATE_TEST_SUITE_P(
         CrashCase{"after_the_document", [] { emitDocument("{}\n", 2); }, "signal", 6, false, "", 2},
         CrashCase{"after_a_failed_write",
                   [] {
-                    fake_process::process().writesFail = true;
+                    faults::arm("write the document", faults::Fault::errorCode);
                     emitDocument("{}\n", 0);
                   },
                   "signal", 6, false, "", 1}),
     LabelName{});
-
-TEST(EmitDocument, AFailedWriteMakesTheRunFail) {
-  fake_process::reset();
-  guardStdout(fake_process::api());
-  fake_process::process().writesFail = true;
-  emitDocument("{}\n", 0);
-  EXPECT_EQ(exitCodeAfterDocument(0), 1);
-  guardStdout(fake_process::api());
-  fake_process::process().writesFail = false;
-  emitDocument("{}\n", 2);
-  EXPECT_EQ(exitCodeAfterDocument(2), 2);
-  EXPECT_EQ(fake_process::process().written, "{}\n");
-}
 
 }  // namespace
