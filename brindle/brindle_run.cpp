@@ -94,14 +94,15 @@ void releaseRun(const BrindlePlatform& platform, RunState& state) {
 int runBrindle(int argc, const char* const* argv, const BrindlePlatform& platform) {
   setBinaryStdout();
   guardStdout(platform.process);   // what the platform prints goes to the null device
-  guardCrashes(platform.process);  // a crash before the document becomes one
+  guardCrashes(platform.process);  // a crash or an abort before the document becomes one
+  guardExits(platform.process);    // so does an exit that the run did not make
   const LuidArguments luid = scanCommandLine(argc, argv);
   if (luid.helpRequested || !luid.lowGiven || !luid.highGiven) {
     printUsage();
-    return exitCodeAfterDocument(2);
+    return endRun(2);
   }
   RunState state;
   const int exitCode = acquireAndReport(luid, platform, state);
   releaseRun(platform, state);
-  return exitCodeAfterDocument(exitCode);
+  return endRun(exitCode);
 }

@@ -8,6 +8,7 @@
 
 #include "brindle_run.h"
 #include "match_d3d11.h"
+#include "output_guard.h"
 
 // The sharing match spells out cl_khr_d3d11_sharing's names without the D3D headers.
 static_assert(kClD3D11DxgiAdapterKhr == CL_D3D11_DXGI_ADAPTER_KHR);
@@ -19,7 +20,9 @@ namespace {
 
 HResult createFactory(void** factory) {
   *factory = nullptr;
-  return CreateDXGIFactory1(__uuidof(IDXGIFactory4), factory);
+  const HRESULT result = CreateDXGIFactory1(__uuidof(IDXGIFactory4), factory);
+  reclaimCrashHandlers();  // DXGI loads the display drivers
+  return result;
 }
 
 HResult enumAdapterByLuid(void* factory, std::uint32_t lowPart, std::int32_t highPart,

@@ -45,8 +45,10 @@ BindOutcome bindOpenClRuntime(const ModuleApi& modules, OpenClRuntime& runtime,
     return BindOutcome::errorPrinted;
   }
 
+  // The first call loads the installed drivers (ICDs), which may install crash handlers.
   cl_uint count = 0;
   const cl_int countResult = runtime.getPlatformIDs(0, nullptr, &count);
+  reclaimCrashHandlers();
   if (countResult == kClPlatformNotFoundKhr || count == 0) {
     printNoPlatforms();
     return BindOutcome::noPlatformsPrinted;
@@ -63,6 +65,7 @@ BindOutcome bindOpenClRuntime(const ModuleApi& modules, OpenClRuntime& runtime,
     return BindOutcome::errorPrinted;
   }
   const cl_int listResult = runtime.getPlatformIDs(count, platforms.data(), nullptr);
+  reclaimCrashHandlers();
   if (listResult != CL_SUCCESS) {
     printJsonError("opencl_platform_enum_failed",
                    formatMessage("clGetPlatformIDs (2nd call) failed: %d", listResult).text);

@@ -29,21 +29,28 @@ struct ModuleApi {
   void (*unload)(void* module);
 };
 
-// The process's standard output and its fatal crashes. Drivers and runtimes share the
-// probe's standard output, and any of them can crash the process.
+// The process's standard output and its end. Drivers and runtimes share the probe's standard
+// output, and any of them can crash, abort or end the process.
 struct ProcessApi {
   // Keeps the original standard output for the document and points the process's own
   // (the C runtime's and the operating system's) at the null device.
   void (*silenceStdout)();
   // Writes all bytes to the kept standard output; false when not all could be written.
   bool (*writeStdout)(const char* bytes, std::size_t length);
-  // From now on, a fatal exception or signal in any thread ends the process with the
-  // crash report of output_guard.h.
+  // From now on, a fatal exception or signal in any thread, or an abort, ends the process
+  // with the crash report of output_guard.h, and no system dialog holds it open. Called
+  // again, it puts the probe's handlers back in place of those a runtime installed.
   void (*catchCrashes)();
+  // From now on, an exit of the process ends it with the exit report of output_guard.h.
+  void (*catchExits)();
+  // The run's own end with this exit code, once everything is released: on Windows the
+  // process ends here; elsewhere the exit goes on from main.
+  void (*endProcess)(int exitCode);
 };
 
-// The real tables; the Windows ones are defined only in the Windows build, the POSIX one
-// only in the Linux build.
+// The real tables; the Windows ones are defined only in the Windows build (the COM table in
+// a library of its own, so that a probe without COM does not import it), the POSIX one only
+// in the Linux build.
 ComApi windowsComApi();
 ModuleApi windowsModuleApi();
 ProcessApi windowsProcessApi();

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 
 #include "output_guard.h"
 #include "platform_api.h"
@@ -41,14 +42,24 @@ bool writeStdout(const char* bytes, std::size_t length) {
   return keptStdout >= 0 && writeAll(keptStdout, bytes, length);
 }
 
-void onFatalSignal(int signalNumber) {
-  const CrashReport report =
-      reportCrash("signal", static_cast<std::uint32_t>(signalNumber), false);
+// Writes the report's document, if it has one, and ends the process with its exit code.
+[[noreturn]] void endWith(const FatalReport& report) {
   if (!report.first) {
     for (;;) pause();  // another thread is reporting and ends the process
   }
   if (report.length > 0 && keptStdout >= 0) writeAll(keptStdout, report.bytes, report.length);
   _exit(report.exitCode);
+}
+
+void onFatalSignal(int signalNumber) {
+  endWith(reportCrash("signal", static_cast<std::uint32_t>(signalNumber), false));
+}
+
+// exit() from any thread, before the run's own end.
+void onExit() {
+  const FatalReport report = reportExit();
+  if (report.runEnded) return;  // the run's own exit goes on, the sanitizers' leak check too
+  endWith(report);
 }
 
 // A crash from a stack overflow still needs a stack to report on.
@@ -66,6 +77,16 @@ void catchCrashes() {
   for (const int fatal : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT}) sigaction(fatal, &action, nullptr);
 }
 
+void catchExits() {
+  static bool registered = false;
+  if (!registered) registered = std::atexit(onExit) == 0;
+}
+
+// main returns and the exit goes on: the exit handler sees that the run has ended.
+void endProcess(int) {}
+
 }  // namespace
 
-ProcessApi posixProcessApi() { return {silenceStdout, writeStdout, catchCrashes}; }
+ProcessApi posixProcessApi() {
+  return {silenceStdout, writeStdout, catchCrashes, catchExits, endProcess};
+}

@@ -1,25 +1,23 @@
 #include "platform_api.h"
 
 #include <windows.h>
-#include <objbase.h>
 
 #include <fcntl.h>
 #include <io.h>
 
+#include <csignal>
 #include <cstdio>
 
 #include "output_guard.h"
 
 namespace {
 
-HResult comInitialize() { return CoInitializeEx(nullptr, COINIT_MULTITHREADED); }
-void comUninitialize() { CoUninitialize(); }
-void comRelease(void* object) { static_cast<IUnknown*>(object)->Release(); }
-
 // The executable's folder (where a runtime may be put on purpose) and System32: never the
 // current directory or PATH, where anyone may have left a DLL of the same name.
 void* loadModule(const wchar_t* fileName) {
-  return LoadLibraryExW(fileName, nullptr, LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
+  void* module = LoadLibraryExW(fileName, nullptr, LOAD_LIBRARY_SEARCH_DEFAULT_DIRS);
+  reclaimCrashHandlers();  // the DLL and those it brought may have installed their own
+  return module;
 }
 
 ProcAddress moduleSymbol(void* module, const char* name) {
@@ -64,23 +62,79 @@ bool writeStdout(const char* bytes, std::size_t length) {
   return keptStdout != INVALID_HANDLE_VALUE && writeAll(keptStdout, bytes, length);
 }
 
-LONG WINAPI onUnhandledException(EXCEPTION_POINTERS* info) {
-  const CrashReport report =
-      reportCrash("exception", static_cast<std::uint32_t>(info->ExceptionRecord->ExceptionCode), true);
-  if (!report.first) {
-    for (;;) Sleep(INFINITE);  // another thread is reporting and ends the process
-  }
+// Writes the report's document, if it has one, and ends the process with its exit code.
+[[noreturn]] void endWith(const FatalReport& report) {
   if (report.length > 0 && keptStdout != INVALID_HANDLE_VALUE) {
     writeAll(keptStdout, report.bytes, report.length);
   }
   TerminateProcess(GetCurrentProcess(), static_cast<UINT>(report.exitCode));
-  return EXCEPTION_EXECUTE_HANDLER;
+  for (;;) Sleep(INFINITE);
 }
 
-void catchCrashes() { SetUnhandledExceptionFilter(onUnhandledException); }
+[[noreturn]] void endWithCrashReport(const FatalReport& report) {
+  if (!report.first) {
+    for (;;) Sleep(INFINITE);  // another thread is reporting and ends the process
+  }
+  endWith(report);
+}
+
+LONG WINAPI onUnhandledException(EXCEPTION_POINTERS* info) {
+  endWithCrashReport(reportCrash(
+      "exception", static_cast<std::uint32_t>(info->ExceptionRecord->ExceptionCode), true));
+}
+
+void __cdecl onAbort(int signalNumber) {
+  endWithCrashReport(reportCrash("signal", static_cast<std::uint32_t>(signalNumber), false));
+}
+
+using SignalHandler = void(__cdecl*)(int);
+using SignalFunction = SignalHandler(__cdecl*)(int, SignalHandler);
+
+// abort() raises SIGABRT in the signal table of the C runtime that the caller links, and each
+// runtime DLL keeps its own: this program's, msvcrt's and, once a runtime brought it, the
+// UCRT's (whose abort fails fast, beyond any handler, when its table has none).
+void catchAborts() {
+  std::signal(SIGABRT, onAbort);
+  for (const wchar_t* name : {L"msvcrt.dll", L"ucrtbase.dll"}) {
+    const HMODULE runtime = GetModuleHandleW(name);
+    if (runtime == nullptr) continue;
+    const auto setHandler = reinterpret_cast<SignalFunction>(
+        reinterpret_cast<ProcAddress>(GetProcAddress(runtime, "signal")));
+    if (setHandler != nullptr) setHandler(SIGABRT, onAbort);
+  }
+}
+
+void catchCrashes() {
+  // No dialog may hold the probe open: a DLL that cannot load, an error report after a crash.
+  SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
+  // Room on the main thread's stack for the crash report after a stack overflow.
+  ULONG stackGuarantee = 64 * 1024;
+  SetThreadStackGuarantee(&stackGuarantee);
+  SetUnhandledExceptionFilter(onUnhandledException);
+  catchAborts();
+}
+
+// Runs when the main thread ends: exit and _exit of any C runtime and ExitProcess all call it
+// before any DLL hears of the detach. It must not wait for another thread: an exiting process
+// has already ended them.
+void WINAPI onMainThreadExit(void*) { endWith(reportExit()); }
+
+int exitSlotValue;  // any non-null value: the callback runs only for a slot that holds one
+
+void catchExits() {
+  const DWORD slot = FlsAlloc(onMainThreadExit);
+  if (slot != FLS_OUT_OF_INDEXES) FlsSetValue(slot, &exitSlotValue);
+}
+
+// Everything is released: no runtime still loaded (vulkan-1.dll stays to the end) can change
+// the exit code or crash while it detaches.
+void endProcess(int exitCode) {
+  TerminateProcess(GetCurrentProcess(), static_cast<UINT>(exitCode));
+}
 
 }  // namespace
 
-ComApi windowsComApi() { return {comInitialize, comUninitialize, comRelease}; }
 ModuleApi windowsModuleApi() { return {loadModule, moduleSymbol, unloadModule}; }
-ProcessApi windowsProcessApi() { return {silenceStdout, writeStdout, catchCrashes}; }
+ProcessApi windowsProcessApi() {
+  return {silenceStdout, writeStdout, catchCrashes, catchExits, endProcess};
+}

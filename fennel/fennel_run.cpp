@@ -117,12 +117,13 @@ void printAdapterDocument(const FennelPlatform& platform, bool dxcoreAvailable,
 int runFennel(const FennelPlatform& platform) {
   setBinaryStdout();
   guardStdout(platform.process);   // what the platform prints goes to the null device
-  guardCrashes(platform.process);  // a crash before the document becomes one
+  guardCrashes(platform.process);  // a crash or an abort before the document becomes one
+  guardExits(platform.process);    // so does an exit that the run did not make
 
   enterPlatformPart(kPartDxgi);
   if (hresultFailed(platform.com.initialize())) {
     printJsonError("com_init_failed", "CoInitializeEx failed");
-    return 1;
+    return endRun(1);
   }
 
   void* factory = nullptr;
@@ -133,7 +134,7 @@ int runFennel(const FennelPlatform& platform) {
                                  static_cast<unsigned>(factoryResult))
                        .text);
     platform.com.uninitialize();
-    return 1;
+    return endRun(1);
   }
 
   // DXCore outlives DXGI, COM and the printing; it goes last, also on an exception.
@@ -150,5 +151,5 @@ int runFennel(const FennelPlatform& platform) {
   printAdapterDocument(platform, probe.available, records);
   std::vector<AdapterRecord>().swap(records);
   probeGuard.reset();
-  return exitCodeAfterDocument(0);
+  return endRun(0);
 }

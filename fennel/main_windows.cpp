@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "fennel_run.h"
+#include "output_guard.h"
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 names are copied unit for unit");
 static_assert(kDxcorePropertyIsIntegrated ==
@@ -21,7 +22,9 @@ HResult createFactory(FactoryInterface which, void** factory) {
   *factory = nullptr;
   const IID& iid =
       which == FactoryInterface::factory4 ? __uuidof(IDXGIFactory4) : __uuidof(IDXGIFactory1);
-  return CreateDXGIFactory1(iid, factory);
+  const HRESULT result = CreateDXGIFactory1(iid, factory);
+  reclaimCrashHandlers();  // DXGI loads the display drivers
+  return result;
 }
 
 HResult enumAdapters1(void* factory, std::uint32_t ordinal, void** adapter) {
@@ -49,7 +52,9 @@ using CreateAdapterFactoryFunction = HRESULT(WINAPI*)(REFIID, void**);
 HResult createAdapterFactory(ProcAddress entryPoint, void** factory) {
   *factory = nullptr;
   const auto create = reinterpret_cast<CreateAdapterFactoryFunction>(entryPoint);
-  return create(IID_IDXCoreAdapterFactory, factory);
+  const HRESULT result = create(IID_IDXCoreAdapterFactory, factory);
+  reclaimCrashHandlers();  // DXCore loads the display drivers
+  return result;
 }
 
 HResult getAdapterByLuid(void* factory, std::uint32_t lowPart, std::int32_t highPart,

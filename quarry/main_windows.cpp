@@ -8,12 +8,16 @@
 
 #include <windows.h>
 
+#include "output_guard.h"
 #include "quarry_run.h"
 
 namespace {
 
 bool loadVulkanLoader() {
-  return LoadLibraryExW(L"vulkan-1.dll", nullptr, LOAD_LIBRARY_SEARCH_DEFAULT_DIRS) != nullptr;
+  const bool loaded =
+      LoadLibraryExW(L"vulkan-1.dll", nullptr, LOAD_LIBRARY_SEARCH_DEFAULT_DIRS) != nullptr;
+  reclaimCrashHandlers();  // the loader's DllMain may have installed handlers of its own
+  return loaded;
 }
 
 }  // namespace

@@ -88,12 +88,13 @@ void printEnumFailure(const char* format, VkResult result) {
 int runQuarry(const QuarryPlatform& platform) {
   setBinaryStdout();
   guardStdout(platform.process);   // what the loader, layers and drivers print goes to null
-  guardCrashes(platform.process);  // a crash before the document becomes one
+  guardCrashes(platform.process);  // a crash or an abort before the document becomes one
+  guardExits(platform.process);    // so does an exit that the run did not make
 
   enterPlatformPart(kPartVulkan);
   if (!platform.loadVulkanLoader()) {
     printJsonError("vulkan_init_failed", "vulkan-1.dll not found");
-    return 1;
+    return endRun(1);
   }
   const VulkanApi& vulkan = platform.vulkan;
   const Instance instance = createInstance(vulkan);
@@ -102,7 +103,7 @@ int runQuarry(const QuarryPlatform& platform) {
                    formatMessage("vkCreateInstance failed with error code %d",
                                  static_cast<int>(instance.failure))
                        .text);
-    return 1;
+    return endRun(1);
   }
 
   std::uint32_t count = 0;
@@ -110,7 +111,7 @@ int runQuarry(const QuarryPlatform& platform) {
   if (countResult != VK_SUCCESS) {
     printEnumFailure("vkEnumeratePhysicalDevices failed with error code %d", countResult);
     vulkan.destroyInstance(instance.handle, nullptr);
-    return 1;
+    return endRun(1);
   }
 
   std::vector<VkPhysicalDevice> handles;
@@ -119,7 +120,7 @@ int runQuarry(const QuarryPlatform& platform) {
       printEnumFailure("vkEnumeratePhysicalDevices failed with error code %d",
                        VK_ERROR_OUT_OF_HOST_MEMORY);
       vulkan.destroyInstance(instance.handle, nullptr);
-      return 1;
+      return endRun(1);
     }
     const VkResult listResult =
         vulkan.enumeratePhysicalDevices(instance.handle, &count, handles.data());
@@ -127,7 +128,7 @@ int runQuarry(const QuarryPlatform& platform) {
       printEnumFailure("vkEnumeratePhysicalDevices (2nd call) failed with error code %d",
                        listResult);
       vulkan.destroyInstance(instance.handle, nullptr);
-      return 1;
+      return endRun(1);
     }
     // The call rewrites the count to the handles written; it can only shrink.
     if (count > handles.size()) count = static_cast<std::uint32_t>(handles.size());
@@ -138,11 +139,11 @@ int runQuarry(const QuarryPlatform& platform) {
     printEnumFailure("vkEnumeratePhysicalDevices failed with error code %d",
                      VK_ERROR_OUT_OF_HOST_MEMORY);
     vulkan.destroyInstance(instance.handle, nullptr);
-    return 1;
+    return endRun(1);
   }
 
   // Every Vulkan object is gone before the first byte of the document.
   vulkan.destroyInstance(instance.handle, nullptr);
   printDeviceDocument(records);
-  return exitCodeAfterDocument(0);
+  return endRun(0);
 }

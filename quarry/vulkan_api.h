@@ -12,8 +12,5 @@ struct VulkanApi {
   PFN_vkDestroyInstance destroyInstance;
 };
 
-// The loader's own entry points, for the deliverables.
-inline VulkanApi loaderVulkanApi() {
-  return {vkCreateInstance, vkEnumeratePhysicalDevices, vkGetPhysicalDeviceProperties,
-          vkGetPhysicalDeviceProperties2, vkDestroyInstance};
-}
+// The loader's own entry points, for the deliverables (vulkan_loader.cpp).
+VulkanApi loaderVulkanApi();

@@ -130,18 +130,28 @@ class FakeDxcoreTest(unittest.TestCase):
             self.assertEqual(out, quiet, how)
             self.assertEqual(code, 0, how)
 
-    def test_crash_in_dxcore_is_a_document(self):
-        out, code, _ = self.run_fennel("dxcore", "yes", {"FAKE_DXCORE_CRASH": "call"})
-        self.assertEqual(out, b'{"schema":1,"error":{"code":"platform_crashed",'
-                              b'"message":"exception 0xC0000005 in DXCore"}}\n')
-        self.assertEqual(code, 1)
+    def test_crash_abort_or_exit_in_dxcore_is_a_document(self):
+        crashed = b'{"schema":1,"error":{"code":"platform_crashed","message":"%s in DXCore"}}\n'
+        exited = b'{"schema":1,"error":{"code":"platform_exited","message":"exit in DXCore"}}\n'
+        for misbehaviour, expected in (
+                ({"FAKE_DXCORE_CRASH": "call"}, crashed % b"exception 0xC0000005"),
+                ({"FAKE_DXCORE_CRASH": "call:raise"}, crashed % b"signal 22"),
+                ({"FAKE_DXCORE_CRASH": "call:_exit"}, exited),
+                ({"FAKE_DXCORE_CRASH": "load:exit"}, exited),
+                ({"FAKE_DXCORE_FOREIGN": "exit", "FAKE_DXCORE_CRASH": "call"},
+                 crashed % b"exception 0xC0000005")):
+            out, code, _ = self.run_fennel("dxcore", "yes", misbehaviour)
+            self.assertEqual(out, expected, misbehaviour)
+            self.assertEqual(code, 1, misbehaviour)
 
-    def test_crash_after_the_document_leaves_it_alone(self):
+    def test_crash_or_exit_after_the_document_leaves_it_alone(self):
         quiet, _, _ = self.run_fennel("dxcore", "yes")
-        out, code, calls = self.run_fennel("dxcore", "yes", {"FAKE_DXCORE_CRASH": "release"})
-        self.assertEqual(out, quiet)
-        self.assertEqual(code, 0)
-        self.assertNotIn("release factory", calls, "the crash happened in the last Release")
+        for moment in ("release", "release:ExitProcess", "unload:exit"):
+            out, code, calls = self.run_fennel("dxcore", "yes", {"FAKE_DXCORE_CRASH": moment})
+            self.assertEqual(out, quiet, moment)
+            self.assertEqual(code, 0, moment)
+            if moment.startswith("release"):
+                self.assertNotIn("release factory", calls, "it ended in the last Release")
 
     def test_library_without_entry_point_is_not_available(self):
         doc, _ = self.run_with("dxcore-empty", "yes")

@@ -55,11 +55,16 @@ class FakeDriverTest(unittest.TestCase):
             self.assertEqual(done.stdout, FAKE_DEVICE, mode)
             self.assertEqual(done.returncode, 0, mode)
 
-    def test_crash_in_the_driver_is_a_document(self):
-        for mode in ("crash", "crash-in-thread"):
+    def test_crash_abort_or_exit_in_the_driver_is_a_document(self):
+        crashed = b'{"schema":2,"error":{"code":"platform_crashed","message":"%s in Vulkan"}}\n'
+        exited = b'{"schema":2,"error":{"code":"platform_exited","message":"exit in Vulkan"}}\n'
+        for mode, expected in (("crash", crashed % b"signal 11"),
+                               ("crash-in-thread", crashed % b"signal 11"),
+                               ("abort", crashed % b"signal 6"),
+                               ("foreign-handler", crashed % b"signal 11"),
+                               ("exit", exited), ("exit-at-load", exited), ("exit-at-unload", exited)):
             done = run_quarry(mode)
-            self.assertEqual(done.stdout, b'{"schema":2,"error":{"code":"platform_crashed",'
-                                          b'"message":"signal 11 in Vulkan"}}\n', mode)
+            self.assertEqual(done.stdout, expected, mode)
             self.assertEqual(done.returncode, 1, mode)
 
     def test_a_document_that_cannot_be_written_is_a_failure(self):

@@ -27,6 +27,7 @@ GOOD = {
         b'{"schema":2,"devices":[{"vkIndex":1,"name":"G","vendorId":65541,"deviceId":0,"deviceLuidValid":false,'
         b'"apiVersion":"1.2.0","driverVersionRaw":1,"driverVersionFormatted":"0.0.1"}]}',
         b'{"schema":2,"error":{"code":"vulkan_init_failed","message":"vulkan-1.dll not found"}}',
+        b'{"schema":2,"error":{"code":"platform_exited","message":"exit in Vulkan"}}',
     ],
 }
 

@@ -4,8 +4,10 @@
 // "no_factory" makes the factory creation fail. Each call is appended to the file that
 // FAKE_DXCORE_LOG names, so that a test sees what fennel asked. FAKE_DXCORE_CHATTER
 // ("printf", "writefile") makes it write to standard output when loaded, in calls and when
-// unloaded; FAKE_DXCORE_CRASH "call" crashes in GetAdapterByLuid, "release" in the factory's
-// last Release (which fennel makes after its document).
+// unloaded; FAKE_DXCORE_CRASH ("load", "call" for GetAdapterByLuid, "release" for the
+// factory's last Release, which fennel makes after its document, "unload", "end" for the detach
+// at the process's end, each with an optional ":<how>", as in misbehaviour.h) makes it crash, abort or end the process then;
+// FAKE_DXCORE_FOREIGN ("pass", "exit") makes it install crash handlers of its own when loaded.
 //
 // COM objects need C++ classes implementing the DXCore interfaces; this is test code only.
 
@@ -65,7 +67,7 @@ struct RefCounted : Interface {
   ULONG STDMETHODCALLTYPE Release() override {
     const ULONG left = --references;
     if (left == 0) {
-      if (iid == IID_IDXCoreAdapterFactory) crashAt("FAKE_DXCORE_CRASH", "release");
+      if (iid == IID_IDXCoreAdapterFactory) misbehaveAt("FAKE_DXCORE_CRASH", "release");
       log(std::string("release ") + kind);
       delete this;
     }
@@ -119,7 +121,7 @@ struct FakeFactory : RefCounted<IDXCoreAdapterFactory> {
   HRESULT STDMETHODCALLTYPE GetAdapterByLuid(const LUID& luid, REFIID riid, void** out) override {
     log("GetAdapterByLuid " + std::to_string(luid.LowPart) + ":" + std::to_string(luid.HighPart));
     chatter("FAKE_DXCORE_CHATTER", "in GetAdapterByLuid");
-    crashAt("FAKE_DXCORE_CRASH", "call");
+    misbehaveAt("FAKE_DXCORE_CRASH", "call");
     *out = nullptr;
     if (riid != IID_IDXCoreAdapter || !knownLuid(luid)) return E_INVALIDARG;
     *out = static_cast<IDXCoreAdapter*>(new FakeAdapter());
@@ -147,11 +149,17 @@ extern "C" HRESULT WINAPI DXCoreCreateAdapterFactory(REFIID riid, void** out) {
   return S_OK;
 }
 
-BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
-  if (reason == DLL_PROCESS_ATTACH) chatter("FAKE_DXCORE_CHATTER", "at load");
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
+  if (reason == DLL_PROCESS_ATTACH) {
+    prepareMisbehaviour("FAKE_DXCORE_CRASH", instance);
+    installForeignHandlers("FAKE_DXCORE_FOREIGN");
+    chatter("FAKE_DXCORE_CHATTER", "at load");
+    misbehaveAt("FAKE_DXCORE_CRASH", "load");
+  }
   if (reason == DLL_PROCESS_DETACH) {
     log("unload");
     chatter("FAKE_DXCORE_CHATTER", "at unload");
+    misbehaveAt("FAKE_DXCORE_CRASH", detachMoment(reserved));
   }
   return TRUE;
 }

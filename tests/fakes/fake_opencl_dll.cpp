@@ -2,8 +2,10 @@
 // FAKE_OPENCL_LUID ("low:high") is the adapter LUID that the scenarios refer to. The
 // sharing function accepts only the real DXGI adapter of that LUID: it reads the LUID
 // back through IDXGIAdapter::GetDesc. FAKE_OPENCL_CHATTER ("printf", "writefile") makes it
-// write to standard output when loaded, in calls and when unloaded; FAKE_OPENCL_CRASH "call"
-// makes clGetPlatformIDs crash.
+// write to standard output when loaded, in calls and when unloaded; FAKE_OPENCL_CRASH
+// ("load", "call" for clGetPlatformIDs, "unload", "end" for the detach at the process's end,
+// each with an optional ":<how>", as in misbehaviour.h) makes it crash, abort or end the process then; FAKE_OPENCL_FOREIGN ("pass",
+// "exit") makes it install crash handlers of its own when loaded.
 
 #include <windows.h>
 #include <dxgi.h>
@@ -147,7 +149,7 @@ extern "C" {
 CL_API_ENTRY cl_int CL_API_CALL clGetPlatformIDs(cl_uint numEntries, cl_platform_id* platforms,
                                                  cl_uint* numPlatforms) {
   chatter("FAKE_OPENCL_CHATTER", "in clGetPlatformIDs");
-  crashAt("FAKE_OPENCL_CRASH", "call");
+  misbehaveAt("FAKE_OPENCL_CRASH", "call");
   model();
   return fake_opencl::getPlatformIDs(numEntries, platforms, numPlatforms);
 }
@@ -181,8 +183,16 @@ CL_API_ENTRY void* CL_API_CALL clGetExtensionFunctionAddressForPlatform(cl_platf
 
 }  // extern "C"
 
-BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
-  if (reason == DLL_PROCESS_ATTACH) chatter("FAKE_OPENCL_CHATTER", "at load");
-  if (reason == DLL_PROCESS_DETACH) chatter("FAKE_OPENCL_CHATTER", "at unload");
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
+  if (reason == DLL_PROCESS_ATTACH) {
+    prepareMisbehaviour("FAKE_OPENCL_CRASH", instance);
+    installForeignHandlers("FAKE_OPENCL_FOREIGN");
+    chatter("FAKE_OPENCL_CHATTER", "at load");
+    misbehaveAt("FAKE_OPENCL_CRASH", "load");
+  }
+  if (reason == DLL_PROCESS_DETACH) {
+    chatter("FAKE_OPENCL_CHATTER", "at unload");
+    misbehaveAt("FAKE_OPENCL_CRASH", detachMoment(reserved));
+  }
   return TRUE;
 }

@@ -3,8 +3,12 @@
 // device. FAKE_ICD_MODE "chatter" prints to standard output through stdio (no line feed, so
 // it sits in the buffer) and through write(1) when loaded and in calls; "crash" writes
 // through a null pointer in vkEnumeratePhysicalDevices, "crash-in-thread" does so in a thread
-// of the driver's own.
+// of the driver's own, "abort" aborts there; "exit", "exit-at-load" and "exit-at-unload" call
+// exit(0) in vkCreateInstance, when loaded and when unloaded; "foreign-handler" installs a
+// SIGSEGV handler of its own when loaded (one that ends the process with exit code 0) and
+// crashes in vkEnumeratePhysicalDevices.
 
+#include <signal.h>
 #include <unistd.h>
 #include <vulkan/vk_icd.h>
 #include <vulkan/vulkan.h>
@@ -34,11 +38,22 @@ void chatter(const char* where) {
   (void)!write(STDOUT_FILENO, raw, sizeof raw - 1);
 }
 
-__attribute__((constructor)) void onLoad() { chatter("load"); }
+void exitQuietly(int) { _exit(0); }
+
+__attribute__((constructor)) void onLoad() {
+  chatter("load");
+  if (mode("exit-at-load")) std::exit(0);
+  if (mode("foreign-handler")) signal(SIGSEGV, exitQuietly);
+}
+
+__attribute__((destructor)) void onUnload() {
+  if (mode("exit-at-unload")) std::exit(0);
+}
 
 VKAPI_ATTR VkResult VKAPI_CALL createInstance(const VkInstanceCreateInfo*,
                                               const VkAllocationCallbacks*, VkInstance* instance) {
   chatter("vkCreateInstance");
+  if (mode("exit")) std::exit(0);
   auto* object = new DispatchableObject;
   set_loader_magic_value(object);
   *instance = reinterpret_cast<VkInstance>(object);
@@ -56,8 +71,9 @@ void crash() {
 
 VKAPI_ATTR VkResult VKAPI_CALL enumeratePhysicalDevices(VkInstance, uint32_t* count,
                                                         VkPhysicalDevice* devices) {
-  if (mode("crash")) crash();
+  if (mode("crash") || mode("foreign-handler")) crash();
   if (mode("crash-in-thread")) std::thread(crash).join();
+  if (mode("abort")) std::abort();
   if (devices == nullptr) {
     *count = 1;
     return VK_SUCCESS;

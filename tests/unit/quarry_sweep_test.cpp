@@ -14,7 +14,7 @@ namespace {
 using faults::Fault;
 
 static_assert(sizeof(VulkanApi) == 5 * sizeof(void (*)()), "sweep the new Vulkan entry point");
-static_assert(sizeof(QuarryPlatform) == 9 * sizeof(void (*)()), "sweep the new platform call");
+static_assert(sizeof(QuarryPlatform) == 11 * sizeof(void (*)()), "sweep the new platform call");
 
 const std::vector<SweepEntry> kTable = {
     {"load the Vulkan loader", {{Fault::nullOut, "vulkan_init_failed"}}},

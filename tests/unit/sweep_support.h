@@ -79,6 +79,7 @@ SweepRun runSweepCase(const Baselines& baselines, const std::string& baseline,
   testing::internal::CaptureStderr();
   run.out = captureStdout([&] { run.exitCode = runProbe(); });
   run.err = testing::internal::GetCapturedStderr();
+  expectGuardedRun(run.exitCode);
   return run;
 }
 

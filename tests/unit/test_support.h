@@ -32,6 +32,16 @@ inline nlohmann::json parseDocument(const std::string& document) {
   return parsed;
 }
 
+// The run guarded its output, crashes and exits from its start, and ended the process itself
+// with the exit code it returned.
+inline void expectGuardedRun(int exitCode) {
+  const fake_process::Process& p = fake_process::process();
+  EXPECT_TRUE(p.silenced) << "the platform's chatter was not diverted";
+  EXPECT_TRUE(p.crashesCaught) << "a crash would leave no document";
+  EXPECT_TRUE(p.exitsCaught) << "an exit would leave no document";
+  EXPECT_EQ(p.endedWith, exitCode) << "the run did not end the process with its exit code";
+}
+
 // How many bytes have reached standard output so far (while it is captured).
 long stdoutBytesSoFar();
 
