@@ -150,16 +150,12 @@ extern "C" HRESULT WINAPI DXCoreCreateAdapterFactory(REFIID riid, void** out) {
 }
 
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
-  if (reason == DLL_PROCESS_ATTACH) {
-    prepareMisbehaviour("FAKE_DXCORE_CRASH", instance);
-    installForeignHandlers("FAKE_DXCORE_FOREIGN");
-    chatter("FAKE_DXCORE_CHATTER", "at load");
-    misbehaveAt("FAKE_DXCORE_CRASH", "load");
-  }
+  const MisbehaviourVariables variables{"FAKE_DXCORE_CHATTER", "FAKE_DXCORE_CRASH",
+                                        "FAKE_DXCORE_FOREIGN"};
+  if (reason == DLL_PROCESS_ATTACH) misbehaveOnAttach(variables, instance);
   if (reason == DLL_PROCESS_DETACH) {
     log("unload");
-    chatter("FAKE_DXCORE_CHATTER", "at unload");
-    misbehaveAt("FAKE_DXCORE_CRASH", detachMoment(reserved));
+    misbehaveOnDetach(variables, reserved);
   }
   return TRUE;
 }

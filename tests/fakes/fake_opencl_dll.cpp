@@ -184,15 +184,9 @@ CL_API_ENTRY void* CL_API_CALL clGetExtensionFunctionAddressForPlatform(cl_platf
 }  // extern "C"
 
 BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
-  if (reason == DLL_PROCESS_ATTACH) {
-    prepareMisbehaviour("FAKE_OPENCL_CRASH", instance);
-    installForeignHandlers("FAKE_OPENCL_FOREIGN");
-    chatter("FAKE_OPENCL_CHATTER", "at load");
-    misbehaveAt("FAKE_OPENCL_CRASH", "load");
-  }
-  if (reason == DLL_PROCESS_DETACH) {
-    chatter("FAKE_OPENCL_CHATTER", "at unload");
-    misbehaveAt("FAKE_OPENCL_CRASH", detachMoment(reserved));
-  }
+  const MisbehaviourVariables variables{"FAKE_OPENCL_CHATTER", "FAKE_OPENCL_CRASH",
+                                        "FAKE_OPENCL_FOREIGN"};
+  if (reason == DLL_PROCESS_ATTACH) misbehaveOnAttach(variables, instance);
+  if (reason == DLL_PROCESS_DETACH) misbehaveOnDetach(variables, reserved);
   return TRUE;
 }

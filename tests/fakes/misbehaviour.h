@@ -93,3 +93,23 @@ inline void installForeignHandlers(const char* variable) {
     std::signal(SIGABRT, exitingAbortHandler);
   }
 }
+
+// The variables that switch one DLL's misbehaviour on.
+struct MisbehaviourVariables {
+  const char* chatter;
+  const char* crash;
+  const char* foreign;
+};
+
+// What the DLL does in its DllMain, when the process loads it and when it detaches.
+inline void misbehaveOnAttach(const MisbehaviourVariables& variables, HINSTANCE self) {
+  prepareMisbehaviour(variables.crash, self);
+  installForeignHandlers(variables.foreign);
+  chatter(variables.chatter, "at load");
+  misbehaveAt(variables.crash, "load");
+}
+
+inline void misbehaveOnDetach(const MisbehaviourVariables& variables, LPVOID reserved) {
+  chatter(variables.chatter, "at unload");
+  misbehaveAt(variables.crash, detachMoment(reserved));
+}
