@@ -5,11 +5,18 @@
 # No link time stamp and no build folder in the executables.
 add_compile_options("-ffile-prefix-map=${PROJECT_SOURCE_DIR}=." "-ffile-prefix-map=${PROJECT_BINARY_DIR}=build")
 add_link_options(-Wl,--no-insert-timestamp)
+# No symbol table or debug information in the executables: most of each file's size otherwise.
+# Stripped by the linker, not by a strip tool run afterwards (that one stamps the time in).
+add_link_options(-s)
 
-# probe_version_resource(<target> <description>): FileVersion and ProductVersion from the
-# project's version, the description, the product and the file's own names.
+# probe_version_resource(<target> <description> [<file name>]): FileVersion and ProductVersion
+# from the project's version, the description, the product and the file's own names (the
+# target's name unless given).
 function(probe_version_resource target description)
   set(VERSION_TARGET "${target}")
+  if(ARGC GREATER 2)
+    set(VERSION_TARGET "${ARGV2}")
+  endif()
   set(VERSION_DESCRIPTION "${description}")
   set(rc "${CMAKE_CURRENT_BINARY_DIR}/${target}_version.rc")
   configure_file("${PROJECT_SOURCE_DIR}/cmake/version.rc.in" "${rc}" @ONLY)
@@ -20,14 +27,13 @@ function(probe_release_package)
   set(sums "${PROJECT_BINARY_DIR}/SHA256SUMS")
   add_custom_command(OUTPUT "${sums}"
     COMMAND "${CMAKE_COMMAND}" -D "OUTPUT=${sums}"
-            -D "FILES=bin/brindle.exe=$<TARGET_FILE:brindle>|bin/fennel.exe=$<TARGET_FILE:fennel>|bin/quarry.exe=$<TARGET_FILE:quarry>"
+            -D "FILES=bin/brindle.exe=$<TARGET_FILE:brindle>|bin/fennel.exe=$<TARGET_FILE:fennel>|bin/inventory.exe=$<TARGET_FILE:inventory_tool>|bin/quarry.exe=$<TARGET_FILE:quarry>"
             -P "${PROJECT_SOURCE_DIR}/cmake/Sha256Sums.cmake"
-    DEPENDS brindle fennel quarry "${PROJECT_SOURCE_DIR}/cmake/Sha256Sums.cmake"
+    DEPENDS brindle fennel inventory_tool quarry "${PROJECT_SOURCE_DIR}/cmake/Sha256Sums.cmake"
     COMMENT "Listing the SHA-256 of the executables" VERBATIM)
   add_custom_target(sha256sums ALL DEPENDS "${sums}")
 
-  install(TARGETS brindle fennel quarry RUNTIME DESTINATION bin)
-  install(PROGRAMS "${PROJECT_SOURCE_DIR}/scripts/inventory.py" DESTINATION bin)
+  install(TARGETS brindle fennel inventory_tool quarry RUNTIME DESTINATION bin)
   install(FILES README.md "${sums}" DESTINATION .)
   install(DIRECTORY "${PROJECT_SOURCE_DIR}/schemas/" DESTINATION schemas)
 

@@ -1,0 +1,130 @@
+#include "inventory.h"
+
+#include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+namespace {
+
+constexpr std::size_t concurrentChildren = 4;
+
+std::string probePath(const std::string& folder, const char* probe) {
+  std::string path = folder;
+  if (!path.empty() && path.back() != '\\' && path.back() != '/') path += '\\';
+  return path + probe + ".exe";
+}
+
+bool sameLuid(const FennelAdapter& adapter, const VulkanDevice& device) {
+  return device.deviceLuidValid && device.luidLowPart == adapter.luidLowPart &&
+         device.luidHighPart == adapter.luidHighPart;
+}
+
+// A queue of runs shared by a few workers. A run may add more runs (fennel adds one brindle
+// run per adapter); the workers end when the queue is empty and no run is still going.
+struct RunQueue {
+  std::mutex lock;
+  std::condition_variable changed;
+  std::deque<std::function<void(RunQueue&)>> waiting;
+  std::size_t going = 0;
+};
+
+void addRun(RunQueue& queue, std::function<void(RunQueue&)> run) {
+  {
+    std::lock_guard<std::mutex> hold(queue.lock);
+    queue.waiting.push_back(std::move(run));
+  }
+  queue.changed.notify_all();
+}
+
+void work(RunQueue& queue) {
+  for (;;) {
+    std::function<void(RunQueue&)> run;
+    {
+      std::unique_lock<std::mutex> hold(queue.lock);
+      queue.changed.wait(hold, [&] { return !queue.waiting.empty() || queue.going == 0; });
+      if (queue.waiting.empty()) return;
+      run = std::move(queue.waiting.front());
+      queue.waiting.pop_front();
+      ++queue.going;
+    }
+    run(queue);
+    {
+      std::lock_guard<std::mutex> hold(queue.lock);
+      --queue.going;
+    }
+    queue.changed.notify_all();
+  }
+}
+
+}  // namespace
+
+std::vector<std::string> brindleArguments(const FennelAdapter& adapter) {
+  return {"--luid-low", std::to_string(adapter.luidLowPart), "--luid-high",
+          std::to_string(adapter.luidHighPart)};
+}
+
+Inventory takeInventory(const std::string& folder, const InventoryOptions& options,
+                        ProbeRunner runner) {
+  FennelRun fennel;
+  QuarryRun quarry;
+  std::vector<BrindleRun> brindleRuns;
+  const std::string brindle = probePath(folder, "brindle");
+
+  RunQueue queue;
+  addRun(queue, [&](RunQueue& q) {
+    fennel = readFennelRun(runner(probePath(folder, "fennel"), {}, options.timeout));
+    if (fennel.run.outcome != Outcome::answered) return;
+    // Each brindle run writes only its own slot, sized before any of them starts.
+    brindleRuns.resize(fennel.adapters.size());
+    for (std::size_t i = 0; i < fennel.adapters.size(); ++i) {
+      addRun(q, [&, i](RunQueue&) {
+        brindleRuns[i] =
+            readBrindleRun(runner(brindle, brindleArguments(fennel.adapters[i]), options.timeout));
+      });
+    }
+  });
+  addRun(queue, [&](RunQueue&) {
+    quarry = readQuarryRun(runner(probePath(folder, "quarry"), {}, options.timeout));
+  });
+
+  const std::size_t workers = options.sequential ? 1 : concurrentChildren;
+  std::vector<std::thread> threads;
+  for (std::size_t i = 1; i < workers; ++i) threads.emplace_back(work, std::ref(queue));
+  work(queue);
+  for (std::thread& thread : threads) thread.join();
+  return joinInventory(std::move(fennel), std::move(quarry), std::move(brindleRuns));
+}
+
+Inventory joinInventory(FennelRun fennel, QuarryRun quarry, std::vector<BrindleRun> brindleRuns) {
+  Inventory inventory;
+  std::vector<VulkanDevice> devices = quarry.devices;
+  std::stable_sort(devices.begin(), devices.end(), [](const VulkanDevice& a, const VulkanDevice& b) {
+    return a.vkIndex < b.vkIndex;
+  });
+  std::vector<bool> claimed(devices.size(), false);
+  for (std::size_t i = 0; i < fennel.adapters.size(); ++i) {
+    AdapterInventory entry;
+    entry.adapter = fennel.adapters[i];
+    for (std::size_t d = 0; d < devices.size(); ++d) {
+      if (sameLuid(entry.adapter, devices[d])) {
+        entry.vulkanDevices.push_back(devices[d]);
+        claimed[d] = true;
+      }
+    }
+    if (i < brindleRuns.size()) {
+      entry.brindle = std::move(brindleRuns[i]);
+    } else {
+      entry.brindle.run.problem = "not run";
+    }
+    inventory.adapters.push_back(std::move(entry));
+  }
+  for (std::size_t d = 0; d < devices.size(); ++d) {
+    if (!claimed[d]) inventory.otherVulkanDevices.push_back(devices[d]);
+  }
+  inventory.fennel = std::move(fennel);
+  inventory.quarry = std::move(quarry);
+  return inventory;
+}

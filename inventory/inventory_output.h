@@ -1,0 +1,10 @@
+#pragma once
+// The inventory written out: one JSON document (schemas/inventory.schema.json) for programs,
+// or one table for people. Both end in a single line feed.
+
+#include <string>
+
+#include "inventory.h"
+
+std::string inventoryDocument(const Inventory& inventory);
+std::string inventoryTable(const Inventory& inventory);

@@ -1,0 +1,330 @@
+#include "probe_documents.h"
+
+#include <cstdio>
+#include <functional>
+#include <stdexcept>
+
+#include "strict_json.h"
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+constexpr std::uint64_t uint32Max = 0xFFFFFFFFu;
+constexpr std::int64_t int32Min = -2147483648LL;
+constexpr std::int64_t int32Max = 2147483647LL;
+
+const char* const driverIds[] = {
+    "AMD_PROPRIETARY", "AMD_OPEN_SOURCE", "MESA_RADV", "NVIDIA_PROPRIETARY",
+    "INTEL_PROPRIETARY_WINDOWS", "INTEL_OPEN_SOURCE_MESA", "IMAGINATION_PROPRIETARY",
+    "QUALCOMM_PROPRIETARY", "ARM_PROPRIETARY", "GOOGLE_SWIFTSHADER", "GGP_PROPRIETARY",
+    "BROADCOM_PROPRIETARY", "MESA_LLVMPIPE", "MOLTENVK", "COREAVI_PROPRIETARY",
+    "JUICE_PROPRIETARY", "VERISILICON_PROPRIETARY", "MESA_TURNIP", "MESA_V3DV", "MESA_PANVK",
+    "SAMSUNG_PROPRIETARY", "MESA_VENUS", "MESA_DOZEN", "MESA_NVK",
+    "IMAGINATION_OPEN_SOURCE_MESA", "MESA_AGXV"};
+
+[[noreturn]] void reject(const std::string& what) { throw std::runtime_error(what); }
+
+std::string at(const std::string& list, std::size_t index) {
+  return list + "[" + std::to_string(index) + "]";
+}
+
+bool allDigits(const std::string& text) {
+  if (text.empty()) return false;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+  }
+  return true;
+}
+
+// "1.3.277": between minParts and maxParts numbers joined by dots.
+bool isDottedNumbers(const std::string& text, std::size_t minParts, std::size_t maxParts) {
+  std::size_t parts = 0, start = 0;
+  for (;;) {
+    const std::size_t dot = text.find('.', start);
+    if (!allDigits(text.substr(start, dot == std::string::npos ? std::string::npos : dot - start))) {
+      return false;
+    }
+    ++parts;
+    if (dot == std::string::npos) break;
+    start = dot + 1;
+  }
+  return parts >= minParts && parts <= maxParts;
+}
+
+bool isDriverId(const std::string& text) {
+  for (const char* known : driverIds) {
+    if (text == known) return true;
+  }
+  const std::string prefix = "UNKNOWN(";
+  if (text.size() < prefix.size() + 2 || text.compare(0, prefix.size(), prefix) != 0 ||
+      text.back() != ')') {
+    return false;
+  }
+  std::string number = text.substr(prefix.size(), text.size() - prefix.size() - 1);
+  if (!number.empty() && number[0] == '-') number.erase(0, 1);
+  return allDigits(number);
+}
+
+std::string exitCodeText(std::uint32_t code) {
+  if (code < 0x10000) return std::to_string(code);
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(code));
+  return text;
+}
+
+std::string secondsText(double seconds) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%g s", seconds);
+  return text;
+}
+
+// An exit status that Windows gives a process ended by an exception: every status of error
+// severity (0xC0000005, 0xC0000409, a C++ exception's 0xE06D7363) and a breakpoint.
+bool isExceptionStatus(std::uint32_t code) { return code >= 0xC0000000u || code == 0x80000003u; }
+
+// The output as one document of the given schema number, or an exception saying why not.
+Json documentOf(const std::string& output, std::uint64_t schema) {
+  if (output.empty()) reject("no output");
+  if (output.back() != '\n') reject("the output does not end in a line feed");
+  if (output.find('\n') != output.size() - 1) reject("the output is more than one line");
+  if (output.find('\r') != std::string::npos) reject("a carriage return in the output");
+  Json document;
+  try {
+    document = parseStrictJson(repairUtf8(output.substr(0, output.size() - 1)));
+  } catch (const nlohmann::json::exception& error) {
+    reject(std::string("not JSON: ") + error.what());
+  }
+  requireObject(document, "");
+  const std::uint64_t number = readUnsigned(document, "schema", "", UINT64_MAX);
+  if (number != schema) {
+    reject("schema " + std::to_string(number) + ", not " + std::to_string(schema));
+  }
+  return document;
+}
+
+// An error document; brindle's also says "matched":false. Codes are not a closed list here:
+// a newer probe may add some.
+ProbeError readError(const Json& document, bool withMatched) {
+  if (withMatched) {
+    allowOnlyKeys(document, {"schema", "matched", "error"}, "");
+    if (readBool(document, "matched", "")) reject("matched: true in an error document");
+  } else {
+    allowOnlyKeys(document, {"schema", "error"}, "");
+  }
+  const Json& error = requireObject(requireKey(document, "error", ""), "error");
+  allowOnlyKeys(error, {"code", "message"}, "error");
+  ProbeError read{readString(error, "code", "error"), readString(error, "message", "error")};
+  if (read.code.empty()) reject("error.code: empty");
+  return read;
+}
+
+void readAdapters(const Json& document, FennelRun& fennel) {
+  allowOnlyKeys(document, {"schema", "dxcoreAvailable", "adapters"}, "");
+  fennel.dxcoreAvailable = readBool(document, "dxcoreAvailable", "");
+  const Json& adapters = requireKey(document, "adapters", "");
+  if (!adapters.is_array()) reject("adapters: not an array");
+  for (std::size_t i = 0; i < adapters.size(); ++i) {
+    const std::string path = at("adapters", i);
+    const Json& item = requireObject(adapters[i], path);
+    allowOnlyKeys(item, {"index", "name", "vendorId", "deviceId", "dedicatedVideoMemory",
+                         "luidLowPart", "luidHighPart", "isIntegratedGpu"}, path);
+    FennelAdapter adapter;
+    adapter.index = static_cast<std::uint32_t>(readUnsigned(item, "index", path, int32Max));
+    adapter.name = readString(item, "name", path);
+    adapter.vendorId = static_cast<std::uint32_t>(readUnsigned(item, "vendorId", path, uint32Max));
+    adapter.deviceId = static_cast<std::uint32_t>(readUnsigned(item, "deviceId", path, uint32Max));
+    adapter.dedicatedVideoMemory = readUnsigned(item, "dedicatedVideoMemory", path, UINT64_MAX);
+    adapter.luidLowPart = static_cast<std::uint32_t>(readUnsigned(item, "luidLowPart", path, uint32Max));
+    adapter.luidHighPart =
+        static_cast<std::int32_t>(readSigned(item, "luidHighPart", path, int32Min, int32Max));
+    adapter.isIntegratedGpu = readBool(item, "isIntegratedGpu", path);
+    adapter.asPrinted = item;
+    fennel.adapters.push_back(std::move(adapter));
+  }
+}
+
+std::optional<std::string> optionalText(const Json& item, const char* key, const std::string& path) {
+  if (!item.contains(key)) return std::nullopt;
+  std::string text = readString(item, key, path);
+  if (text.empty()) reject(path + "." + key + ": empty");
+  return text;
+}
+
+VulkanDevice readDevice(const Json& item, const std::string& path) {
+  requireObject(item, path);
+  allowOnlyKeys(item, {"vkIndex", "name", "vendorId", "deviceId", "deviceLuidValid", "luidLowPart",
+                       "luidHighPart", "apiVersion", "driverVersionRaw", "driverVersionFormatted",
+                       "driverId", "driverName", "driverInfo"}, path);
+  VulkanDevice device;
+  device.vkIndex = static_cast<std::uint32_t>(readUnsigned(item, "vkIndex", path, int32Max));
+  device.name = readString(item, "name", path);
+  device.vendorId = static_cast<std::uint32_t>(readUnsigned(item, "vendorId", path, uint32Max));
+  device.deviceId = static_cast<std::uint32_t>(readUnsigned(item, "deviceId", path, uint32Max));
+  device.deviceLuidValid = readBool(item, "deviceLuidValid", path);
+  if (device.deviceLuidValid) {
+    device.luidLowPart = static_cast<std::uint32_t>(readUnsigned(item, "luidLowPart", path, uint32Max));
+    device.luidHighPart =
+        static_cast<std::int32_t>(readSigned(item, "luidHighPart", path, int32Min, int32Max));
+  } else if (item.contains("luidLowPart") || item.contains("luidHighPart")) {
+    reject(path + ": a LUID that is not marked valid");
+  }
+  device.apiVersion = readString(item, "apiVersion", path);
+  if (!isDottedNumbers(device.apiVersion, 3, 3)) reject(path + ".apiVersion: not major.minor.patch");
+  device.driverVersionRaw =
+      static_cast<std::uint32_t>(readUnsigned(item, "driverVersionRaw", path, uint32Max));
+  device.driverVersionFormatted = readString(item, "driverVersionFormatted", path);
+  if (!isDottedNumbers(device.driverVersionFormatted, 2, 4)) {
+    reject(path + ".driverVersionFormatted: not two to four numbers");
+  }
+  if (item.contains("driverId")) {
+    device.driverId = readString(item, "driverId", path);
+    if (!isDriverId(*device.driverId)) reject(path + ".driverId: unknown");
+  }
+  device.driverName = optionalText(item, "driverName", path);
+  device.driverInfo = optionalText(item, "driverInfo", path);
+  device.asPrinted = item;
+  return device;
+}
+
+void readDevices(const Json& document, QuarryRun& quarry) {
+  allowOnlyKeys(document, {"schema", "devices"}, "");
+  const Json& devices = requireKey(document, "devices", "");
+  if (!devices.is_array()) reject("devices: not an array");
+  for (std::size_t i = 0; i < devices.size(); ++i) {
+    quarry.devices.push_back(readDevice(devices[i], at("devices", i)));
+  }
+}
+
+void readBrindleAnswer(const Json& document, BrindleAnswer& answer) {
+  answer.matched = readBool(document, "matched", "");
+  if (answer.matched) {
+    allowOnlyKeys(document, {"schema", "matched", "selector", "platform", "device", "deviceIndex",
+                             "method"}, "");
+    answer.selector = readString(document, "selector", "");
+    answer.platform = readString(document, "platform", "");
+    answer.device = readString(document, "device", "");
+    answer.deviceIndex = static_cast<std::uint32_t>(readUnsigned(document, "deviceIndex", "", uint32Max));
+    answer.method = readString(document, "method", "");
+    if (answer.method != "d3d11_sharing" && answer.method != "luid") reject("method: unknown");
+    return;
+  }
+  allowOnlyKeys(document, {"schema", "matched", "reason", "platformCount", "d3d11SharingPlatforms",
+                           "luidExtDevices"}, "");
+  answer.reason = readString(document, "reason", "");
+  answer.platformCount = static_cast<std::uint32_t>(readUnsigned(document, "platformCount", "", uint32Max));
+  answer.d3d11SharingPlatforms =
+      static_cast<std::uint32_t>(readUnsigned(document, "d3d11SharingPlatforms", "", uint32Max));
+  answer.luidExtDevices = static_cast<std::uint32_t>(readUnsigned(document, "luidExtDevices", "", uint32Max));
+  if (answer.reason == "no_platforms") {
+    if (answer.platformCount != 0 || answer.d3d11SharingPlatforms != 0 || answer.luidExtDevices != 0) {
+      reject("no_platforms with counters above 0");
+    }
+  } else if (answer.reason != "no_match") {
+    reject("reason: unknown");
+  }
+}
+
+struct Shape {
+  std::uint64_t schema;
+  bool errorHasMatched;  // brindle's error documents also say "matched":false
+  bool hasUsageError;    // brindle's usage document: invalid_args with exit code 2
+};
+
+// The verdict on one run, given how the probe's result document is read.
+ProbeRun judge(const ChildRun& child, const Shape& shape,
+               const std::function<void(const Json&)>& readResult) {
+  ProbeRun run;
+  run.seconds = child.seconds;
+  if (!child.started) {
+    run.outcome = Outcome::couldNotStart;
+    run.problem = child.startProblem + " (error " + std::to_string(child.startError) + ")";
+    return run;
+  }
+  if (child.overflowed) {
+    run.outcome = Outcome::garbled;
+    run.problem = "more than 1 MiB on standard output";
+    return run;
+  }
+  run.exitCode = child.exitCode;
+
+  std::string documentProblem;
+  std::uint32_t impliedExit = 0;
+  bool crashReport = false;
+  try {
+    Json document = documentOf(child.output, shape.schema);
+    if (document.contains("error")) {
+      run.error = readError(document, shape.errorHasMatched);
+      crashReport = run.error->code == "platform_crashed" || run.error->code == "platform_exited";
+      impliedExit = shape.hasUsageError && run.error->code == "invalid_args" ? 2 : 1;
+    } else {
+      readResult(document);
+    }
+    run.document = std::move(document);
+  } catch (const std::exception& error) {
+    documentProblem = error.what();
+    run.error.reset();
+  }
+  const bool hasDocument = !run.document.is_null();
+
+  if (child.timedOut) {
+    run.outcome = Outcome::timedOut;
+    run.problem = (hasDocument ? "printed its document but did not end within "
+                               : "no answer within ") + secondsText(child.timeoutSeconds);
+  } else if (!hasDocument) {
+    const std::uint32_t code = child.exitCode.value_or(0);
+    if (isExceptionStatus(code)) {
+      run.outcome = Outcome::crashed;
+      run.problem = "ended by exception " + exitCodeText(code) + " without a document";
+    } else {
+      run.outcome = Outcome::garbled;
+      run.problem = "no document (" + documentProblem + "), exit code " + exitCodeText(code);
+    }
+  } else if (child.exitCode != impliedExit) {
+    run.outcome = Outcome::garbled;
+    run.problem = "exit code " + exitCodeText(child.exitCode.value_or(0)) + " with " +
+                  (run.error ? "an error document (exit code " + std::to_string(impliedExit) + ")"
+                             : std::string("a result document (exit code 0)"));
+  } else if (run.error) {
+    run.outcome = crashReport ? Outcome::crashed : Outcome::failed;
+    run.problem = run.error->code + ": " + run.error->message;
+  } else {
+    run.outcome = Outcome::answered;
+  }
+  return run;
+}
+
+}  // namespace
+
+const char* outcomeName(Outcome outcome) {
+  switch (outcome) {
+    case Outcome::answered: return "answered";
+    case Outcome::failed: return "failed";
+    case Outcome::crashed: return "crashed";
+    case Outcome::timedOut: return "timedOut";
+    case Outcome::couldNotStart: return "couldNotStart";
+    case Outcome::garbled: return "garbled";
+  }
+  return "garbled";
+}
+
+FennelRun readFennelRun(const ChildRun& child) {
+  FennelRun fennel;
+  fennel.run = judge(child, {1, false, false}, [&](const Json& d) { readAdapters(d, fennel); });
+  if (fennel.run.outcome != Outcome::answered) fennel.adapters.clear();
+  return fennel;
+}
+
+QuarryRun readQuarryRun(const ChildRun& child) {
+  QuarryRun quarry;
+  quarry.run = judge(child, {2, false, false}, [&](const Json& d) { readDevices(d, quarry); });
+  if (quarry.run.outcome != Outcome::answered) quarry.devices.clear();
+  return quarry;
+}
+
+BrindleRun readBrindleRun(const ChildRun& child) {
+  BrindleRun brindle;
+  brindle.run = judge(child, {1, true, true}, [&](const Json& d) { readBrindleAnswer(d, brindle.answer); });
+  if (brindle.run.outcome != Outcome::answered) brindle.answer = BrindleAnswer{};
+  return brindle;
+}

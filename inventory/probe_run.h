@@ -1,0 +1,51 @@
+#pragma once
+// One run of a probe as a child process: what the child did (ChildRun), and the verdict on it
+// (ProbeRun) that every caller branches on.
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+// What a child process did, before anyone judges it.
+struct ChildRun {
+  bool started = false;          // false: CreateProcessW (or placing it in its job) failed
+  std::uint32_t startError = 0;  // the Win32 error when it did not start
+  std::string startProblem;      // the system's text for that error
+  bool timedOut = false;         // still running at the timeout; the job was terminated
+  bool overflowed = false;       // more than maxProbeOutput bytes; the job was terminated
+  std::optional<std::uint32_t> exitCode;  // when the child ended by itself
+  std::string output;            // standard output, at most maxProbeOutput bytes
+  double seconds = 0;            // from the start until it ended or was stopped
+  double timeoutSeconds = 0;     // the limit it ran under
+};
+
+inline constexpr std::size_t maxProbeOutput = 1024 * 1024;
+
+// Runs one executable with the given arguments (UTF-8), standard input and error on the null
+// device, standard output read while it runs; after it ends, at the timeout, or past 1 MiB of
+// output, everything it started is terminated with it. Windows only.
+ChildRun runProbe(const std::string& executable, const std::vector<std::string>& arguments,
+                  std::chrono::milliseconds timeout);
+
+// The closed list of verdicts.
+enum class Outcome { answered, failed, crashed, timedOut, couldNotStart, garbled };
+
+const char* outcomeName(Outcome outcome);  // "answered", "timedOut"... as in the JSON document
+
+struct ProbeError {
+  std::string code;
+  std::string message;
+};
+
+struct ProbeRun {
+  Outcome outcome = Outcome::garbled;
+  std::optional<std::uint32_t> exitCode;  // the unsigned 32-bit value, when the probe ended itself
+  double seconds = 0;
+  std::string problem;                    // what was seen; empty when answered
+  nlohmann::ordered_json document;        // the probe's valid document as printed, or null
+  std::optional<ProbeError> error;        // the error object of an error document
+};

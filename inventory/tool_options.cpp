@@ -1,0 +1,62 @@
+#include "tool_options.h"
+
+#include <cmath>
+#include <cstdlib>
+
+const char* const toolUsage =
+    "Usage: inventory [--bin FOLDER] [--timeout SECONDS] [--sequential] [--json]\n"
+    "Runs fennel.exe, quarry.exe and brindle.exe (one run per adapter) from FOLDER (default:\n"
+    "the folder of inventory.exe) and joins their answers by adapter LUID: one table, or with\n"
+    "--json one JSON document (schemas/inventory.schema.json). Each run may take SECONDS\n"
+    "(default 30); --sequential runs one probe at a time instead of up to four at once.\n"
+    "Exit code 0 when fennel answered, 1 when it did not or the output could not be written,\n"
+    "2 for a wrong command line.\n";
+
+namespace {
+
+constexpr double maxTimeoutSeconds = 86400;
+
+// A positive decimal number of seconds ("30", "2.5"), at most a day.
+bool readSeconds(const std::string& text, double& seconds) {
+  if (text.empty() || text.find_first_not_of("0123456789.") != std::string::npos ||
+      text.find('.') != text.rfind('.') || text.front() == '.' || text.back() == '.') {
+    return false;
+  }
+  seconds = std::strtod(text.c_str(), nullptr);
+  return seconds >= 0.001 && seconds <= maxTimeoutSeconds;
+}
+
+}  // namespace
+
+ToolOptions parseToolOptions(const std::vector<std::string>& arguments) {
+  ToolOptions options;
+  for (std::size_t i = 0; i < arguments.size() && options.usageError.empty(); ++i) {
+    const std::string& argument = arguments[i];
+    const bool hasValue = i + 1 < arguments.size();
+    if (argument == "--help" || argument == "-h" || argument == "/?") {
+      options.help = true;
+    } else if (argument == "--json") {
+      options.json = true;
+    } else if (argument == "--sequential") {
+      options.inventory.sequential = true;
+    } else if (argument == "--bin") {
+      if (!hasValue || arguments[i + 1].empty()) {
+        options.usageError = "--bin needs a folder";
+      } else {
+        options.bin = arguments[++i];
+      }
+    } else if (argument == "--timeout") {
+      double seconds = 0;
+      if (!hasValue || !readSeconds(arguments[i + 1], seconds)) {
+        options.usageError = "--timeout needs a number of seconds from 0.001 to 86400";
+      } else {
+        ++i;
+        options.inventory.timeout =
+            std::chrono::milliseconds(static_cast<long long>(std::llround(seconds * 1000)));
+      }
+    } else {
+      options.usageError = "unknown option: " + argument;
+    }
+  }
+  return options;
+}

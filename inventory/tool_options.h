@@ -1,0 +1,20 @@
+#pragma once
+// inventory.exe's command line.
+
+#include <string>
+#include <vector>
+
+#include "inventory.h"
+
+struct ToolOptions {
+  std::string bin;  // empty: the folder of inventory.exe
+  InventoryOptions inventory;
+  bool json = false;
+  bool help = false;
+  std::string usageError;  // set when the command line is wrong
+};
+
+extern const char* const toolUsage;
+
+// The arguments after the program's name, as UTF-8.
+ToolOptions parseToolOptions(const std::vector<std::string>& arguments);
