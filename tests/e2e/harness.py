@@ -134,20 +134,33 @@ def _reject_constant(name):
 _validators = {}
 
 
-def validator(probe):
-    """The JSON Schema validator of one probe's documents (schemas/<probe>.schema.json)."""
-    if probe not in _validators:
+def _load_schema(name):
+    with open(os.path.join(SCHEMA_DIR, name + ".schema.json")) as f:
+        return json.load(f)
+
+
+def validator(name):
+    """The JSON Schema validator of one program's documents (schemas/<name>.schema.json),
+    with the other schemas at hand for the references between them."""
+    if name not in _validators:
         import jsonschema
-        with open(os.path.join(SCHEMA_DIR, probe + ".schema.json")) as f:
-            schema = json.load(f)
+        schemas = [_load_schema(other) for other in PROBES + ("inventory",)]
+        schema = _load_schema(name)
         jsonschema.Draft202012Validator.check_schema(schema)
-        _validators[probe] = jsonschema.Draft202012Validator(schema)
-    return _validators[probe]
+        try:
+            import referencing
+            registry = referencing.Registry().with_resources(
+                [(s["$id"], referencing.Resource.from_contents(s)) for s in schemas])
+            _validators[name] = jsonschema.Draft202012Validator(schema, registry=registry)
+        except ImportError:  # Debian 12's jsonschema resolves references the older way
+            resolver = jsonschema.RefResolver.from_schema(schema, store={s["$id"]: s for s in schemas})
+            _validators[name] = jsonschema.Draft202012Validator(schema, resolver=resolver)
+    return _validators[name]
 
 
 def parse_document(data, probe=None):
     """Checks one document: one line, one final LF, no CR, strict JSON, UTF-8, and (for a
-    probe) accepted by that probe's schema."""
+    probe, or "inventory") accepted by that program's schema."""
     if not data.endswith(b"\n"):
         raise AssertionError("document does not end in a line feed: %r" % data)
     if data.count(b"\n") != 1:

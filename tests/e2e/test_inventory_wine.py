@@ -1,26 +1,38 @@
-"""scripts/inventory.py under Wine: the real adapter with lavapipe and PoCL, a test-only
-OpenCL.dll that matches it, and probes that crash or print garbage."""
+"""inventory.exe under Wine: the real probes on the real adapter, a test-only OpenCL.dll that
+matches it, and a stand-in probe (tests/fakes/fake_probe.cpp) for every verdict, in a folder
+whose name has spaces."""
 
 import json
 import os
+import re
 import shutil
 import subprocess
-import sys
 import tempfile
+import time
 import unittest
 
 import harness
 
-INVENTORY = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "scripts",
-                         "inventory.py")
+FENNEL = ('{"schema":1,"dxcoreAvailable":false,"adapters":['
+          '{"index":0,"name":"Fake GPU","vendorId":4318,"deviceId":1,"dedicatedVideoMemory":8589934592,'
+          '"luidLowPart":4294967295,"luidHighPart":-7,"isIntegratedGpu":false}]}')
+DEVICE = ('{"vkIndex":%d,"name":"%s","vendorId":4318,"deviceId":1,"deviceLuidValid":true,'
+          '"luidLowPart":4294967295,"luidHighPart":-7,"apiVersion":"1.3.0","driverVersionRaw":1,'
+          '"driverVersionFormatted":"0.0.0.1"}')
+QUARRY = '{"schema":2,"devices":[%s,%s]}' % (DEVICE % (1, "Layered"), DEVICE % (0, "Native"))
+NO_MATCH = ('{"schema":1,"matched":false,"reason":"no_match","platformCount":1,'
+            '"d3d11SharingPlatforms":0,"luidExtDevices":0}')
+BRINDLE_ERROR = '{"schema":1,"matched":false,"error":{"code":"%s","message":"m"}}'
+TIMEOUT = 2
 
 
 def setUpModule():
-    global XVFB, DISPLAY, PREFIX, ADAPTER
+    global XVFB, DISPLAY, PREFIX, ADAPTER, DEVICES
     XVFB, DISPLAY = harness.start_xvfb()
     PREFIX = harness.make_prefix("inventory", DISPLAY)
-    out, _, _ = harness.run(harness.exe("fennel.exe"), env=harness.wine_env(PREFIX, DISPLAY))
-    ADAPTER = harness.parse_document(out, "fennel")["adapters"][0]
+    env = harness.wine_env(PREFIX, DISPLAY)
+    ADAPTER = harness.parse_document(harness.run(harness.exe("fennel.exe"), env=env)[0], "fennel")["adapters"][0]
+    DEVICES = harness.parse_document(harness.run(harness.exe("quarry.exe"), env=env)[0], "quarry")["devices"]
 
 
 def tearDownModule():
@@ -28,69 +40,140 @@ def tearDownModule():
     harness.stop_xvfb(XVFB)
 
 
-def inventory(bin_dir, *args, overrides=None, extra=None):
-    env = harness.wine_env(PREFIX, DISPLAY, overrides, extra)
-    done = subprocess.run([sys.executable, INVENTORY, "--bin", bin_dir, "--launcher", harness.WINE,
-                           "--timeout", "120", *args], env=env, stdout=subprocess.PIPE,
-                          stderr=subprocess.PIPE, timeout=600)
-    assert done.returncode == 0 and done.stderr == b"", done
-    return done.stdout.decode("utf-8")
+def inventory(folder, *args, overrides=None, extra=None):
+    """Runs inventory.exe from the folder; returns (stdout text, exit code, stderr, seconds)."""
+    started = time.monotonic()
+    out, code, err = harness.run(os.path.join(folder, "inventory.exe"), args,
+                                 env=harness.wine_env(PREFIX, DISPLAY, overrides, extra))
+    return out.decode("utf-8"), code, err, time.monotonic() - started
 
 
-def staged_probes(replacements=(), dll_dirs=()):
-    """The three probes in a folder of their own, some replaced by other programs."""
-    folder = tempfile.mkdtemp(prefix="inventory-", dir=harness.work_dir())
-    for probe in ("fennel.exe", "quarry.exe", "brindle.exe"):
-        shutil.copy(harness.exe(probe), folder)
-    for probe, program in replacements:
-        shutil.copy(program, os.path.join(folder, probe))
+def document(folder, *args, **kwargs):
+    out, code, err, _ = inventory(folder, "--json", *args, **kwargs)
+    return harness.parse_document(out.encode("utf-8"), "inventory"), code
+
+
+def staged(fake=(), dll_dirs=()):
+    """inventory.exe and the probes in a fresh folder with spaces in its name; the probes named
+    in fake are the stand-in instead, one left out when None."""
+    folder = tempfile.mkdtemp(prefix="inventory with spaces ", dir=harness.work_dir())
+    for name in ("inventory", "fennel", "quarry", "brindle"):
+        if name in fake:
+            if fake[name] is not None:
+                shutil.copy(os.path.join(harness.fakes_dir(), "fake_probe.exe"),
+                            os.path.join(folder, name + ".exe"))
+        else:
+            shutil.copy(harness.exe(name + ".exe"), folder)
     for dll_dir in dll_dirs:
         for name in os.listdir(dll_dir):
             shutil.copy(os.path.join(dll_dir, name), folder)
     return folder
 
 
-class InventoryTest(unittest.TestCase):
-    def test_real_adapter_with_honest_reasons(self):
-        result = json.loads(inventory(harness.bin_dir(), "--json"))
-        self.assertTrue(result["fennel"]["ok"] and result["quarry"]["ok"], result)
-        [row] = result["adapters"]
-        self.assertEqual((row["name"], row["luidLowPart"], row["luidHighPart"]),
-                         (ADAPTER["name"], ADAPTER["luidLowPart"], ADAPTER["luidHighPart"]))
-        self.assertEqual(row["vulkan"], {"matched": False, "reason": "no Vulkan device with this LUID: "
-                                         "1 Vulkan device, none with a valid LUID"})
-        self.assertEqual(row["opencl"], {"matched": False, "reason": "no OpenCL device for this adapter: "
-                                         "1 platform, 0 with Direct3D 11 sharing, 0 GPU devices with a LUID"})
-        text = inventory(harness.bin_dir())
-        self.assertIn(ADAPTER["name"], text)
-        self.assertIn("%d:%d" % (ADAPTER["luidLowPart"], ADAPTER["luidHighPart"]), text)
-        self.assertIn(row["vulkan"]["reason"], text)
-        self.assertIn(row["opencl"]["reason"], text)
+def still_running(folder):
+    """The processes whose command line names the folder, after a moment to wind down."""
+    for _ in range(20):
+        found = [line for line in subprocess.run(["ps", "-eo", "args"], stdout=subprocess.PIPE,
+                                                 text=True).stdout.splitlines() if folder in line]
+        if not found:
+            break
+        time.sleep(0.1)
+    return found
+
+
+def run_summary(run):
+    return (run["outcome"], run["exitCode"], run.get("problem", ""))
+
+
+class RealProbesTest(unittest.TestCase):
+    def test_real_adapter_joined_with_honest_reasons(self):
+        result, code = document(harness.bin_dir())  # --bin defaults to inventory.exe's folder
+        self.assertEqual(code, 0)
+        self.assertEqual((result["fennel"]["outcome"], result["quarry"]["outcome"]), ("answered", "answered"))
+        [entry] = result["adapters"]
+        self.assertEqual(entry["adapter"], ADAPTER)
+        self.assertEqual(entry["vulkanDevices"], [])  # lavapipe reports no LUID
+        self.assertEqual(result["otherVulkanDevices"], DEVICES)
+        self.assertEqual(entry["brindle"]["document"]["reason"], "no_match")
+        text, code, err, _ = inventory(harness.bin_dir())
+        self.assertEqual((code, err), (0, b""))
+        for expected in (ADAPTER["name"], "%d:%d" % (ADAPTER["luidLowPart"], ADAPTER["luidHighPart"]),
+                         "no Vulkan device with this LUID: 1 Vulkan device, none with a valid LUID",
+                         "no OpenCL device for this adapter: 1 platform, 0 with Direct3D 11 sharing, "
+                         "0 GPU devices with a LUID", "Vulkan device of no DXGI adapter: #0 llvmpipe"):
+            self.assertIn(expected, text)
 
     def test_test_only_runtime_gives_a_match(self):
-        folder = staged_probes(dll_dirs=[os.path.join(harness.fakes_dir(), "opencl-full")])
+        folder = staged(dll_dirs=[os.path.join(harness.fakes_dir(), "opencl-full")])
         luid = "%d:%d" % (ADAPTER["luidLowPart"], ADAPTER["luidHighPart"])
-        result = json.loads(inventory(folder, "--json", overrides="opencl,dxcore=n,b",
-                                      extra={"FAKE_OPENCL_SCENARIO": "luid", "FAKE_OPENCL_LUID": luid}))
-        self.assertEqual(result["adapters"][0]["opencl"],
-                         {"matched": True, "platform": "Fake LUID CL", "device": "Fake LUID GPU",
-                          "deviceIndex": 1, "method": "luid"})
-        text = inventory(folder, overrides="opencl,dxcore=n,b",
-                         extra={"FAKE_OPENCL_SCENARIO": "luid", "FAKE_OPENCL_LUID": luid})
+        extra = {"FAKE_OPENCL_SCENARIO": "luid", "FAKE_OPENCL_LUID": luid}
+        text, code, _, _ = inventory(folder, "--sequential", overrides="opencl,dxcore=n,b", extra=extra)
+        self.assertEqual(code, 0)
         self.assertIn("Fake LUID CL / Fake LUID GPU (#1, by luid)", text)
 
-    def test_crashing_and_garbage_probes_show_in_their_cells(self):
-        garbage = os.path.join(harness.tools_dir(), "dxgi_list.exe")  # prints tab-separated lines
-        folder = staged_probes(replacements=[("quarry.exe", garbage)],
-                               dll_dirs=[os.path.join(harness.fakes_dir(), "opencl-full")])
-        result = json.loads(inventory(folder, "--json", overrides="opencl,dxcore=n,b",
-                                      extra={"FAKE_OPENCL_CRASH": "call"}))
-        self.assertFalse(result["quarry"]["ok"])
-        [row] = result["adapters"]
-        self.assertEqual(row["name"], ADAPTER["name"])
-        self.assertEqual(row["vulkan"]["reason"], "quarry printed no valid document (exit code 0)")
-        self.assertEqual(row["opencl"]["reason"], "brindle failed: platform_crashed: "
-                                                  "exception 0xC0000005 in OpenCL")
+
+# (what quarry does, what brindle does, quarry's (outcome, exit code, problem pattern), brindle's)
+VERDICTS = [
+    ("crash", "say 0 " + NO_MATCH,
+     ("crashed", 0xC0000005, "exception 0xC0000005"), ("answered", 0, "^$")),
+    ("flood", "say 1 " + BRINDLE_ERROR % "some_future_code",
+     ("garbled", None, "more than 1 MiB"), ("failed", 1, "^some_future_code: m$")),
+    ("junk", "say 2 " + BRINDLE_ERROR % "invalid_args",
+     ("garbled", 0, "not JSON"), ("failed", 2, "^invalid_args: m$")),
+    ("silent", "say 1 " + BRINDLE_ERROR % "platform_exited",
+     ("garbled", 0, r"no output"), ("crashed", 1, "^platform_exited: m$")),
+    ("say 1 " + QUARRY, "say-hang " + NO_MATCH,
+     ("garbled", 1, "exit code 1 with a result document"), ("timedOut", None, "printed its document")),
+    ("say 0 " + QUARRY.replace('"schema":2', '"schema":3'), "spawn-hang",
+     ("garbled", 0, "schema 3, not 2"), ("timedOut", None, "no answer within 2 s")),
+    ("say 0 " + QUARRY, "say-spawn " + NO_MATCH,
+     ("answered", 0, "^$"), ("answered", 0, "^$")),
+    (None, "say 0 " + BRINDLE_ERROR % "dxgi_adapter_not_found",
+     ("couldNotStart", None, r"quarry\.exe: .* \(error 2\)"), ("garbled", 0, "exit code 0 with an error")),
+]
+
+
+class VerdictTest(unittest.TestCase):
+    def test_every_verdict_of_a_stand_in_probe(self):
+        for quarry, brindle, want_quarry, want_brindle in VERDICTS:
+            with self.subTest(quarry=str(quarry)[:20], brindle=brindle[:20]):
+                folder = staged({"fennel": "fake", "quarry": quarry, "brindle": "fake"})
+                extra = {"FAKE_PROBE_FENNEL": "say 0 " + FENNEL, "FAKE_PROBE_BRINDLE": brindle}
+                if quarry:
+                    extra["FAKE_PROBE_QUARRY"] = quarry
+                result, code = document(folder, "--timeout", str(TIMEOUT), extra=extra)
+                self.assertEqual(code, 0)
+                [entry] = result["adapters"]
+                for run, (outcome, exit_code, problem) in ((result["quarry"], want_quarry),
+                                                           (entry["brindle"], want_brindle)):
+                    self.assertEqual((run["outcome"], run["exitCode"]), (outcome, exit_code), run)
+                    self.assertRegex(run.get("problem", ""), problem)
+                    if outcome == "timedOut":  # the timeout is honoured within a second
+                        self.assertGreaterEqual(run["seconds"], TIMEOUT)
+                        self.assertLess(run["seconds"], TIMEOUT + 1)
+                if result["quarry"]["outcome"] == "answered":  # both devices on the one LUID
+                    self.assertEqual([d["name"] for d in entry["vulkanDevices"]], ["Native", "Layered"])
+                    self.assertLess(entry["brindle"]["seconds"], TIMEOUT)  # the grandchild is not waited for
+                self.assertEqual(still_running(folder), [])
+
+    def test_fennel_without_an_answer_is_exit_code_1_with_the_reason(self):
+        folder = staged({"fennel": "fake", "quarry": "fake", "brindle": "fake"})
+        extra = {"FAKE_PROBE_FENNEL": "spawn-hang", "FAKE_PROBE_QUARRY": "say 0 " + QUARRY}
+        result, code = document(folder, "--timeout", str(TIMEOUT), "--sequential", extra=extra)
+        self.assertEqual((code, result["fennel"]["outcome"], result["adapters"]), (1, "timedOut", []))
+        self.assertEqual([d["name"] for d in result["otherVulkanDevices"]], ["Native", "Layered"])
+        text, code, _, seconds = inventory(folder, "--timeout", str(TIMEOUT), extra=extra)
+        self.assertEqual(code, 1)
+        self.assertIn("DXGI adapters unknown: fennel timed out: no answer within 2 s", text)
+        self.assertEqual(still_running(folder), [])
+
+    def test_usage(self):
+        for args, code, wanted in ((["--help"], 0, "stdout"), (["--bogus"], 2, "stderr"),
+                                   (["--timeout", "soon"], 2, "stderr"), (["--bin"], 2, "stderr")):
+            out, exit_code, err, _ = inventory(harness.bin_dir(), *args)
+            self.assertEqual(exit_code, code, args)
+            self.assertIn("Usage: inventory", out if wanted == "stdout" else err.decode())
+            self.assertEqual(out == "", wanted == "stderr", args)
 
 
 if __name__ == "__main__":

@@ -1,0 +1,109 @@
+// A test-only stand-in for a probe, for the programs that run probes. What it does comes from
+// "--fake <mode>" on its command line or, when it runs under a probe's name (fennel.exe...),
+// from the variable FAKE_PROBE_<NAME> (FAKE_PROBE_FENNEL...):
+//   say <exit> <text>   prints the text and a line feed, exits with <exit>
+//   say-hang <text>     prints the text and a line feed, then never ends
+//   say-spawn <text>    starts a grandchild that holds standard output open and never ends,
+//                       prints the text and a line feed, exits with 0
+//   spawn-hang          starts such a grandchild, then never ends
+//   hang                never ends
+//   crash               an access violation with no handler, before any output
+//   flood               2 MiB on standard output, exit 0
+//   junk                a line that is not JSON, exit 0
+//   silent              nothing at all, exit 0
+#include <windows.h>
+
+#include <cstdlib>
+#include <string>
+
+namespace {
+
+void say(const std::string& text) {
+  const std::string line = text + "\n";
+  DWORD written = 0;
+  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), line.data(), static_cast<DWORD>(line.size()), &written,
+            nullptr);
+}
+
+[[noreturn]] void hang() {
+  for (;;) Sleep(INFINITE);
+}
+
+void spawnGrandchild() {
+  wchar_t self[MAX_PATH];
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  std::wstring commandLine = std::wstring(L"\"") + self + L"\" --fake hang";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+  startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(self, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                      &process)) {
+    ExitProcess(98);
+  }
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+}
+
+// The mode: the command line's, else the variable named after this executable.
+std::string modeOf(int argc, char** argv) {
+  if (argc >= 3 && std::string(argv[1]) == "--fake") {
+    std::string mode = argv[2];
+    for (int i = 3; i < argc; ++i) mode += std::string(" ") + argv[i];
+    return mode;
+  }
+  char self[MAX_PATH];
+  GetModuleFileNameA(nullptr, self, MAX_PATH);
+  std::string name = self;
+  name = name.substr(name.find_last_of("\\/") + 1);
+  name = name.substr(0, name.find('.'));
+  for (char& c : name) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+  const char* mode = std::getenv(("FAKE_PROBE_" + name).c_str());
+  return mode != nullptr ? mode : "";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const std::string mode = modeOf(argc, argv);
+  const std::size_t space = mode.find(' ');
+  const std::string action = mode.substr(0, space);
+  const std::string rest = space == std::string::npos ? "" : mode.substr(space + 1);
+  if (action == "say") {
+    const std::size_t split = rest.find(' ');
+    say(split == std::string::npos ? "" : rest.substr(split + 1));
+    return static_cast<int>(std::strtoul(rest.c_str(), nullptr, 0));
+  }
+  if (action == "say-hang") {
+    say(rest);
+    hang();
+  }
+  if (action == "say-spawn") {
+    spawnGrandchild();
+    say(rest);
+    return 0;
+  }
+  if (action == "spawn-hang") {
+    spawnGrandchild();
+    hang();
+  }
+  if (action == "hang") hang();
+  if (action == "crash") {
+    SetUnhandledExceptionFilter(nullptr);
+    *static_cast<volatile int*>(nullptr) = 1;
+  }
+  if (action == "flood") {
+    const std::string block(64 * 1024, 'x');
+    for (int i = 0; i < 32; ++i) say(block);
+    return 0;
+  }
+  if (action == "junk") {
+    say("this is not a document");
+    return 0;
+  }
+  if (action == "silent") return 0;
+  return 99;  // no mode: a mistake in the test
+}

@@ -1,0 +1,129 @@
+// The verdict on a probe's run and the strict reading of its document, from the bytes and
+// exit code a child left: every outcome, and the ways a document can break its schema.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "probe_documents.h"
+#include "strict_json.h"
+
+namespace {
+
+const std::string adapter =
+    R"({"index":0,"name":"A","vendorId":1,"deviceId":2,"dedicatedVideoMemory":3,"luidLowPart":4,"luidHighPart":-5,"isIntegratedGpu":true})";
+const std::string fennelDoc = R"({"schema":1,"dxcoreAvailable":true,"adapters":[)" + adapter + "]}";
+const std::string device =
+    R"json({"vkIndex":0,"name":"V","vendorId":1,"deviceId":2,"deviceLuidValid":true,"luidLowPart":4,"luidHighPart":-5,"apiVersion":"1.3.0","driverVersionRaw":1,"driverVersionFormatted":"0.0.1","driverId":"UNKNOWN(-3)"})json";
+const std::string quarryDoc = R"({"schema":2,"devices":[)" + device + "]}";
+const std::string noMatch =
+    R"({"schema":1,"matched":false,"reason":"no_match","platformCount":1,"d3d11SharingPlatforms":0,"luidExtDevices":0})";
+
+std::string replaced(std::string text, const std::string& from, const std::string& to) {
+  return text.replace(text.find(from), from.size(), to);
+}
+
+std::string error(int schema, const std::string& code, bool matched = false) {
+  return "{\"schema\":" + std::to_string(schema) + (matched ? ",\"matched\":false" : "") +
+         ",\"error\":{\"code\":\"" + code + "\",\"message\":\"m\"}}";
+}
+
+enum class Probe { fennel, quarry, brindle };
+
+struct VerdictCase {
+  const char* label;
+  Probe probe;
+  std::string output;
+  std::uint32_t exitCode;
+  Outcome outcome;
+  bool keepsDocument;   // a valid document is kept whatever the verdict
+  std::string problem;  // a part of the problem text
+  bool timedOut = false;
+  bool overflowed = false;
+  bool started = true;
+};
+
+ProbeRun judged(const VerdictCase& c) {
+  ChildRun child;
+  child.started = c.started;
+  child.startError = 2;
+  child.startProblem = "C:\\p\\fennel.exe: not found";
+  child.timedOut = c.timedOut;
+  child.overflowed = c.overflowed;
+  if (!c.timedOut && !c.overflowed && c.started) child.exitCode = c.exitCode;
+  child.output = c.output;
+  child.timeoutSeconds = 30;
+  switch (c.probe) {
+    case Probe::fennel: return readFennelRun(child).run;
+    case Probe::quarry: return readQuarryRun(child).run;
+    case Probe::brindle: return readBrindleRun(child).run;
+  }
+  return {};
+}
+
+class VerdictTest : public testing::TestWithParam<VerdictCase> {};
+
+TEST_P(VerdictTest, OutcomeAndProblem) {
+  const VerdictCase& c = GetParam();
+  const ProbeRun run = judged(c);
+  EXPECT_EQ(outcomeName(run.outcome), std::string(outcomeName(c.outcome))) << run.problem;
+  EXPECT_NE(run.problem.find(c.problem), std::string::npos) << run.problem;
+  EXPECT_EQ(run.problem.empty(), c.outcome == Outcome::answered) << run.problem;
+  EXPECT_EQ(!run.document.is_null(), c.keepsDocument);
+}
+
+const std::string lf = "\n";
+
+INSTANTIATE_TEST_SUITE_P(Runs, VerdictTest, testing::Values(
+    VerdictCase{"fennel_answers", Probe::fennel, fennelDoc + lf, 0, Outcome::answered, true, ""},
+    VerdictCase{"quarry_answers", Probe::quarry, quarryDoc + lf, 0, Outcome::answered, true, ""},
+    VerdictCase{"brindle_answers", Probe::brindle, noMatch + lf, 0, Outcome::answered, true, ""},
+    VerdictCase{"error_document", Probe::fennel, error(1, "dxgi_failed") + lf, 1, Outcome::failed, true, "dxgi_failed: m"},
+    VerdictCase{"unknown_code_is_still_failed", Probe::quarry, error(2, "gpu_on_fire") + lf, 1, Outcome::failed, true, "gpu_on_fire"},
+    VerdictCase{"crash_document", Probe::fennel, error(1, "platform_crashed") + lf, 1, Outcome::crashed, true, "platform_crashed"},
+    VerdictCase{"exit_document", Probe::quarry, error(2, "platform_exited") + lf, 1, Outcome::crashed, true, "platform_exited"},
+    VerdictCase{"usage_document", Probe::brindle, error(1, "invalid_args", true) + lf, 2, Outcome::failed, true, "invalid_args"},
+    VerdictCase{"exit_contradicts_error", Probe::brindle, error(1, "invalid_args", true) + lf, 7, Outcome::garbled, true, "exit code 7 with an error document (exit code 2)"},
+    VerdictCase{"exit_contradicts_result", Probe::fennel, fennelDoc + lf, 7, Outcome::garbled, true, "exit code 7 with a result"},
+    VerdictCase{"exception_without_document", Probe::quarry, "", 0xC0000409u, Outcome::crashed, false, "exception 0xC0000409"},
+    VerdictCase{"exception_after_junk", Probe::quarry, "half a doc", 0xC0000005u, Outcome::crashed, false, "0xC0000005"},
+    VerdictCase{"nothing_and_exit_0", Probe::quarry, "", 0, Outcome::garbled, false, "no output"},
+    VerdictCase{"no_final_line_feed", Probe::fennel, fennelDoc, 0, Outcome::garbled, false, "line feed"},
+    VerdictCase{"two_lines", Probe::fennel, fennelDoc + lf + fennelDoc + lf, 0, Outcome::garbled, false, "more than one line"},
+    VerdictCase{"carriage_return", Probe::fennel, fennelDoc + "\r\n", 0, Outcome::garbled, false, "carriage return"},
+    VerdictCase{"key_twice", Probe::fennel, replaced(fennelDoc, "{\"schema\":1", "{\"schema\":1,\"schema\":1") + lf, 0, Outcome::garbled, false, "given twice"},
+    VerdictCase{"other_schema", Probe::fennel, quarryDoc + lf, 0, Outcome::garbled, false, "schema 2, not 1"},
+    VerdictCase{"not_an_object", Probe::fennel, "[1]\n", 0, Outcome::garbled, false, "not an object"},
+    VerdictCase{"extra_key", Probe::fennel, replaced(fennelDoc, "\"index\"", "\"x\":0,\"index\"") + lf, 0, Outcome::garbled, false, "adapters[0].x: unexpected"},
+    VerdictCase{"missing_key", Probe::fennel, replaced(fennelDoc, ",\"isIntegratedGpu\":true", "") + lf, 0, Outcome::garbled, false, "isIntegratedGpu: missing"},
+    VerdictCase{"high_part_range", Probe::fennel, replaced(fennelDoc, "-5", "2147483648") + lf, 0, Outcome::garbled, false, "luidHighPart"},
+    VerdictCase{"memory_past_64_bits", Probe::fennel, replaced(fennelDoc, "\"dedicatedVideoMemory\":3", "\"dedicatedVideoMemory\":18446744073709551616") + lf, 0, Outcome::garbled, false, "dedicatedVideoMemory"},
+    VerdictCase{"fraction", Probe::fennel, replaced(fennelDoc, "\"index\":0", "\"index\":0.5") + lf, 0, Outcome::garbled, false, "index"},
+    VerdictCase{"luid_not_valid", Probe::quarry, replaced(quarryDoc, "\"deviceLuidValid\":true", "\"deviceLuidValid\":false") + lf, 0, Outcome::garbled, false, "not marked valid"},
+    VerdictCase{"unknown_driver", Probe::quarry, replaced(quarryDoc, "UNKNOWN(-3)", "MESA_LLAMAPIPE") + lf, 0, Outcome::garbled, false, "driverId"},
+    VerdictCase{"short_version", Probe::quarry, replaced(quarryDoc, "1.3.0", "1.3") + lf, 0, Outcome::garbled, false, "apiVersion"},
+    VerdictCase{"empty_driver_name", Probe::quarry, replaced(quarryDoc, "\"driverId\"", "\"driverName\":\"\",\"driverId\"") + lf, 0, Outcome::garbled, false, "driverName: empty"},
+    VerdictCase{"platforms_without_platforms", Probe::brindle, replaced(noMatch, "no_match", "no_platforms") + lf, 0, Outcome::garbled, false, "no_platforms"},
+    VerdictCase{"unknown_method", Probe::brindle, R"({"schema":1,"matched":true,"selector":"s","platform":"p","device":"d","deviceIndex":0,"method":"guess"})" + lf, 0, Outcome::garbled, false, "method"},
+    VerdictCase{"nested_deep", Probe::fennel, std::string(100000, '[') + lf, 0, Outcome::garbled, false, "nested too deep"},
+    VerdictCase{"document_then_hang", Probe::fennel, fennelDoc + lf, 0, Outcome::timedOut, true, "printed its document but did not end within 30 s", true},
+    VerdictCase{"hang", Probe::fennel, "", 0, Outcome::timedOut, false, "no answer within 30 s", true},
+    VerdictCase{"flood", Probe::quarry, quarryDoc + lf, 0, Outcome::garbled, false, "more than 1 MiB", false, true},
+    VerdictCase{"missing_executable", Probe::fennel, "", 0, Outcome::couldNotStart, false, "fennel.exe: not found (error 2)", false, false, false}),
+    [](const testing::TestParamInfo<VerdictCase>& p) { return std::string(p.param.label); });
+
+TEST(Reading, NamesThatAreNotUtf8AreReadWithReplacementCharacters) {
+  ChildRun child;
+  child.started = true;
+  child.exitCode = 0;
+  child.output = replaced(fennelDoc, "\"A\"", "\"A\xFF\xC3(\xE0\x80\xF0\x9F\x98\x80\"") + lf;
+  const FennelRun fennel = readFennelRun(child);
+  ASSERT_EQ(fennel.run.outcome, Outcome::answered) << fennel.run.problem;
+  // Each ill-formed sequence (a lone byte, a lead without its continuation, an overlong
+  // beginning) becomes one U+FFFD; a well-formed character stays.
+  EXPECT_EQ(fennel.adapters.at(0).name,
+            "A\xEF\xBF\xBD\xEF\xBF\xBD(\xEF\xBF\xBD\xEF\xBF\xBD\xF0\x9F\x98\x80");
+  EXPECT_EQ(fennel.adapters.at(0).luidHighPart, -5);
+  EXPECT_EQ(repairUtf8("\xED\xA0\x80"), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");  // a surrogate
+}
+
+}  // namespace
