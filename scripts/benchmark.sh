@@ -2,7 +2,10 @@
 # Times each probe against a minimal program that makes only the same platform calls, with
 # hyperfine: the native quarry (and vulkaninfo --summary) on lavapipe, and the three .exe
 # under Wine with a virtual X server. Prints each probe's time as a ratio to its minimal
-# program, and the peak memory (maximum resident set) of each. Not a test: it only reports.
+# program, and the peak memory (maximum resident set) of each. Then inventory.exe: one probe at
+# a time against a shell script that runs the same probes back to back plus inventory.exe's own
+# start (--help), and the default (up to four at once) against one at a time. Not a test: it
+# only reports.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -59,6 +62,17 @@ xvfb-run -a bash -c '
     echo "brindle.exe $(peak $wine '"$win"'/bin/brindle.exe --luid-low $low --luid-high $high)"
     echo "minimal_opencl.exe $(peak $wine '"$win"'/bench/minimal_opencl.exe $low $high)"
   } > '"$out"'/wine-peak.txt
+  bin='"$win"'/bin
+  cat > '"$out"'/back-to-back.sh <<SCRIPT
+$wine $bin/fennel.exe > /dev/null
+$wine $bin/quarry.exe > /dev/null
+$wine $bin/brindle.exe --luid-low $low --luid-high $high > /dev/null
+$wine $bin/inventory.exe --help > /dev/null
+SCRIPT
+  hyperfine -N --warmup 3 --runs '"$runs"' --export-json '"$out"'/inventory.json \
+    -n "inventory.exe --sequential" "$wine $bin/inventory.exe --sequential" \
+    -n "probes back to back" "bash '"$out"'/back-to-back.sh" \
+    -n inventory.exe "$wine $bin/inventory.exe" > '"$out"'/inventory.txt
   wineserver -k
 '
 
@@ -84,4 +98,12 @@ for group, program, base in rows:
     t, b = times[program], times[base]
     print("%-22s %10.1f %10.1f %8.3f %12d %12d" % (program, t["mean"] * 1e3, b["mean"] * 1e3,
           t["mean"] / b["mean"], peak[program], peak[base]))
+times = load("inventory")
+print()
+print("%-28s %10s %-28s %10s %8s" % ("program", "mean ms", "baseline", "base ms", "ratio"))
+for program, base in (("inventory.exe --sequential", "probes back to back"),
+                      ("inventory.exe", "inventory.exe --sequential")):
+    t, b = times[program], times[base]
+    print("%-28s %10.1f %-28s %10.1f %8.3f" % (program, t["mean"] * 1e3, base, b["mean"] * 1e3,
+          t["mean"] / b["mean"]))
 PY

@@ -1,6 +1,6 @@
-"""Each .exe imports only Windows system DLLs, and only those it calls (quarry.exe loads the
-Vulkan loader late, when it needs it), so a user can copy one file to a bare Windows machine
-and run it."""
+"""Each .exe (the probes and inventory.exe) imports only Windows system DLLs, and only those it
+calls (quarry.exe loads the Vulkan loader late, when it needs it), so a user can copy one file
+to a bare Windows machine and run it."""
 
 import os
 import subprocess
@@ -40,8 +40,11 @@ class ImportTableTest(unittest.TestCase):
         # No COM and no DXGI: its start loads nothing it does not call.
         self.check("quarry.exe", SYSTEM_DLLS - {"ole32.dll", "dxgi.dll"})
 
+    def test_inventory_needs_only_kernel32_and_the_c_runtime(self):
+        self.check("inventory.exe", SYSTEM_DLLS - {"ole32.dll", "dxgi.dll"})
+
     def test_no_mingw_runtime_dll_is_needed(self):
-        for name in ("brindle.exe", "fennel.exe", "quarry.exe"):
+        for name in ("brindle.exe", "fennel.exe", "inventory.exe", "quarry.exe"):
             for dll in imported_dlls(harness.exe(name)):
                 self.assertNotRegex(dll.lower(), r"libstdc|libgcc|winpthread", name)
 

@@ -112,6 +112,22 @@ class RealProbesTest(unittest.TestCase):
         self.assertIn("Fake LUID CL / Fake LUID GPU (#1, by luid)", text)
 
 
+class LibraryExampleTest(unittest.TestCase):
+    def test_the_readme_example_builds_and_runs(self):
+        root = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
+        with open(os.path.join(root, "inventory", "example", "pick_gpu.cpp")) as f:
+            source = f.read()
+        with open(os.path.join(root, "README.md")) as f:
+            readme = f.read()
+        self.assertIn("```cpp\n" + source + "```\n", readme)
+        out, code, _ = harness.run(os.environ["PROBES_EXAMPLE"], [harness.bin_dir()],
+                                   env=harness.wine_env(PREFIX, DISPLAY))
+        self.assertEqual(code, 0)
+        self.assertEqual(out.decode().splitlines(), [
+            "%s: 0 Vulkan device(s), OpenCL: no_match" % ADAPTER["name"],
+            "no adapter has both a Vulkan and an OpenCL device"])
+
+
 # (what quarry does, what brindle does, quarry's (outcome, exit code, problem pattern), brindle's)
 VERDICTS = [
     ("crash", "say 0 " + NO_MATCH,

@@ -13,6 +13,9 @@ import harness
 VERSION = os.environ.get("PROBES_VERSION", "")
 WINDRES = os.environ.get("PROBES_WINDRES", "x86_64-w64-mingw32-windres")
 PROBES = ("brindle", "fennel", "quarry")
+EXECUTABLES = ("brindle", "fennel", "inventory", "quarry")
+# Linked without symbols: a probe is about 210 KB so, inventory.exe about 570 KB.
+SIZE_LIMITS = {"brindle": 300 * 1024, "fennel": 300 * 1024, "quarry": 300 * 1024, "inventory": 1024 * 1024}
 
 
 def version_strings(executable):
@@ -28,7 +31,7 @@ def version_strings(executable):
 class VersionResourceTest(unittest.TestCase):
     def test_each_executable_says_what_and_which_version_it_is(self):
         self.assertRegex(VERSION, r"^\d+\.\d+\.\d+$")
-        for probe in PROBES:
+        for probe in EXECUTABLES:
             values = version_strings(harness.exe(probe + ".exe"))
             self.assertEqual(values["FILEVERSION"], VERSION.replace(".", ",") + ",0", probe)
             self.assertEqual(values["FileVersion"], VERSION, probe)
@@ -48,12 +51,14 @@ class ArchiveTest(unittest.TestCase):
         with zipfile.ZipFile(path) as archive:
             names = sorted(archive.namelist())
             self.assertEqual(names, ["README.md", "SHA256SUMS", "bin/brindle.exe", "bin/fennel.exe",
-                                     "bin/inventory.py", "bin/quarry.exe", "schemas/brindle.schema.json",
-                                     "schemas/fennel.schema.json", "schemas/quarry.schema.json"])
+                                     "bin/inventory.exe", "bin/quarry.exe", "schemas/brindle.schema.json",
+                                     "schemas/fennel.schema.json", "schemas/inventory.schema.json",
+                                     "schemas/quarry.schema.json"])
             sums = archive.read("SHA256SUMS").decode("ascii")
             self.assertEqual(sums, "".join("%s  bin/%s.exe\n" % (hashlib.sha256(
-                archive.read("bin/%s.exe" % probe)).hexdigest(), probe) for probe in PROBES))
-            for probe in PROBES:
+                archive.read("bin/%s.exe" % probe)).hexdigest(), probe) for probe in EXECUTABLES))
+            for probe in EXECUTABLES:
+                self.assertLess(archive.getinfo("bin/%s.exe" % probe).file_size, SIZE_LIMITS[probe], probe)
                 with open(harness.exe(probe + ".exe"), "rb") as built:
                     self.assertEqual(archive.read("bin/%s.exe" % probe), built.read(), probe)
             self.assertEqual(len({info.date_time for info in archive.infolist()}), 1,

@@ -1,5 +1,6 @@
 """The schemas are strict enough to catch drift: documents of every kind pass, and a document
-with a key missing or added, a value of the wrong type or range, or an unknown code fails."""
+with a key missing or added, a value of the wrong type or range, or an unknown code fails
+(inventory.exe's document too, with the probes' documents inside it)."""
 
 import copy
 import json
@@ -28,6 +29,18 @@ GOOD = {
         b'"apiVersion":"1.2.0","driverVersionRaw":1,"driverVersionFormatted":"0.0.1"}]}',
         b'{"schema":2,"error":{"code":"vulkan_init_failed","message":"vulkan-1.dll not found"}}',
         b'{"schema":2,"error":{"code":"platform_exited","message":"exit in Vulkan"}}',
+    ],
+    "inventory": [
+        b'{"schema":1,"fennel":{"outcome":"answered","exitCode":0,"seconds":0.3,"document":{"schema":1,'
+        b'"dxcoreAvailable":false,"adapters":[{"index":0,"name":"A","vendorId":1,"deviceId":1,'
+        b'"dedicatedVideoMemory":1,"luidLowPart":5,"luidHighPart":0,"isIntegratedGpu":true}]}},'
+        b'"quarry":{"outcome":"failed","exitCode":1,"seconds":0.1,"problem":"new_code: m",'
+        b'"document":{"schema":2,"error":{"code":"new_code","message":"m"}}},'
+        b'"adapters":[{"adapter":{"index":0,"name":"A","vendorId":1,"deviceId":1,"dedicatedVideoMemory":1,'
+        b'"luidLowPart":5,"luidHighPart":0,"isIntegratedGpu":true},"vulkanDevices":[],'
+        b'"brindle":{"outcome":"timedOut","exitCode":null,"seconds":30.0,"problem":"no answer within 30 s"}}],'
+        b'"otherVulkanDevices":[{"vkIndex":0,"name":"G","vendorId":65541,"deviceId":0,"deviceLuidValid":false,'
+        b'"apiVersion":"1.2.0","driverVersionRaw":1,"driverVersionFormatted":"0.0.1"}]}',
     ],
 }
 
@@ -62,6 +75,15 @@ BAD = [
     ("quarry", 0, lambda d: d["devices"][0].update(driverName=""), "empty driver name"),
     ("quarry", 0, lambda d: d["devices"][0].update(vendorId=4294967296), "identifier out of range"),
     ("quarry", 0, lambda d: d["devices"][0].update(apiVersion=1.3), "number for a version text"),
+    ("inventory", 0, lambda d: d["fennel"].update(problem="x"), "a problem with an answer"),
+    ("inventory", 0, lambda d: d["fennel"].pop("document"), "an answer without its document"),
+    ("inventory", 0, lambda d: d["quarry"].pop("problem"), "a failure without its problem"),
+    ("inventory", 0, lambda d: d["quarry"].update(outcome="slow"), "unknown outcome"),
+    ("inventory", 0, lambda d: d["quarry"].update(exitCode=-1), "signed exit code"),
+    ("inventory", 0, lambda d: d["quarry"].update(extra=1), "extra key in a run"),
+    ("inventory", 0, lambda d: d["fennel"]["document"]["adapters"][0].pop("name"), "a probe's document broken"),
+    ("inventory", 0, lambda d: d["adapters"][0]["adapter"].update(luidHighPart=2**31), "an adapter broken"),
+    ("inventory", 0, lambda d: d["otherVulkanDevices"][0].update(luidLowPart=1), "a device broken"),
 ]
 
 

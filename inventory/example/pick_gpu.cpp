@@ -1,0 +1,36 @@
+// Picks the adapter with the most dedicated memory that both Vulkan and OpenCL can use.
+#include <cstdio>
+
+#include "inventory.h"
+
+int main(int argc, char** argv) {
+  // The folder that holds fennel.exe, quarry.exe and brindle.exe.
+  const Inventory inventory = takeInventory(argc > 1 ? argv[1] : ".");
+  if (inventory.fennel.run.outcome != Outcome::answered) {
+    std::printf("no adapter list: %s %s\n", outcomeName(inventory.fennel.run.outcome),
+                inventory.fennel.run.problem.c_str());
+    return 1;
+  }
+  const AdapterInventory* best = nullptr;
+  for (const AdapterInventory& entry : inventory.adapters) {
+    const BrindleRun& opencl = entry.brindle;
+    const bool hasOpenCl = opencl.run.outcome == Outcome::answered && opencl.answer.matched;
+    std::printf("%s: %zu Vulkan device(s), OpenCL: %s\n", entry.adapter.name.c_str(),
+                entry.vulkanDevices.size(),
+                hasOpenCl ? opencl.answer.device.c_str()
+                          : opencl.run.outcome == Outcome::answered ? opencl.answer.reason.c_str()
+                                                                    : opencl.run.problem.c_str());
+    if (!entry.vulkanDevices.empty() && hasOpenCl &&
+        (best == nullptr || entry.adapter.dedicatedVideoMemory > best->adapter.dedicatedVideoMemory)) {
+      best = &entry;
+    }
+  }
+  if (best == nullptr) {
+    std::printf("no adapter has both a Vulkan and an OpenCL device\n");
+  } else {
+    // Use the devices now: a LUID names the adapter only until the next restart.
+    std::printf("picked %s: Vulkan device #%u, OpenCL %s\n", best->adapter.name.c_str(),
+                best->vulkanDevices.front().vkIndex, best->brindle.answer.selector.c_str());
+  }
+  return 0;
+}
