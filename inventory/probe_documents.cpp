@@ -10,9 +10,7 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-constexpr std::uint64_t uint32Max = 0xFFFFFFFFu;
-constexpr std::int64_t int32Min = -2147483648LL;
-constexpr std::int64_t int32Max = 2147483647LL;
+constexpr std::uint64_t int32Max = 2147483647u;  // the largest index
 
 const char* const driverIds[] = {
     "AMD_PROPRIETARY", "AMD_OPEN_SOURCE", "MESA_RADV", "NVIDIA_PROPRIETARY",
@@ -132,12 +130,11 @@ void readAdapters(const Json& document, FennelRun& fennel) {
     FennelAdapter adapter;
     adapter.index = static_cast<std::uint32_t>(readUnsigned(item, "index", path, int32Max));
     adapter.name = readString(item, "name", path);
-    adapter.vendorId = static_cast<std::uint32_t>(readUnsigned(item, "vendorId", path, uint32Max));
-    adapter.deviceId = static_cast<std::uint32_t>(readUnsigned(item, "deviceId", path, uint32Max));
+    adapter.vendorId = readUint32(item, "vendorId", path);
+    adapter.deviceId = readUint32(item, "deviceId", path);
     adapter.dedicatedVideoMemory = readUnsigned(item, "dedicatedVideoMemory", path, UINT64_MAX);
-    adapter.luidLowPart = static_cast<std::uint32_t>(readUnsigned(item, "luidLowPart", path, uint32Max));
-    adapter.luidHighPart =
-        static_cast<std::int32_t>(readSigned(item, "luidHighPart", path, int32Min, int32Max));
+    adapter.luidLowPart = readUint32(item, "luidLowPart", path);
+    adapter.luidHighPart = readInt32(item, "luidHighPart", path);
     adapter.isIntegratedGpu = readBool(item, "isIntegratedGpu", path);
     adapter.asPrinted = item;
     fennel.adapters.push_back(std::move(adapter));
@@ -159,20 +156,18 @@ VulkanDevice readDevice(const Json& item, const std::string& path) {
   VulkanDevice device;
   device.vkIndex = static_cast<std::uint32_t>(readUnsigned(item, "vkIndex", path, int32Max));
   device.name = readString(item, "name", path);
-  device.vendorId = static_cast<std::uint32_t>(readUnsigned(item, "vendorId", path, uint32Max));
-  device.deviceId = static_cast<std::uint32_t>(readUnsigned(item, "deviceId", path, uint32Max));
+  device.vendorId = readUint32(item, "vendorId", path);
+  device.deviceId = readUint32(item, "deviceId", path);
   device.deviceLuidValid = readBool(item, "deviceLuidValid", path);
   if (device.deviceLuidValid) {
-    device.luidLowPart = static_cast<std::uint32_t>(readUnsigned(item, "luidLowPart", path, uint32Max));
-    device.luidHighPart =
-        static_cast<std::int32_t>(readSigned(item, "luidHighPart", path, int32Min, int32Max));
+    device.luidLowPart = readUint32(item, "luidLowPart", path);
+    device.luidHighPart = readInt32(item, "luidHighPart", path);
   } else if (item.contains("luidLowPart") || item.contains("luidHighPart")) {
     reject(path + ": a LUID that is not marked valid");
   }
   device.apiVersion = readString(item, "apiVersion", path);
   if (!isDottedNumbers(device.apiVersion, 3, 3)) reject(path + ".apiVersion: not major.minor.patch");
-  device.driverVersionRaw =
-      static_cast<std::uint32_t>(readUnsigned(item, "driverVersionRaw", path, uint32Max));
+  device.driverVersionRaw = readUint32(item, "driverVersionRaw", path);
   device.driverVersionFormatted = readString(item, "driverVersionFormatted", path);
   if (!isDottedNumbers(device.driverVersionFormatted, 2, 4)) {
     reject(path + ".driverVersionFormatted: not two to four numbers");
@@ -204,7 +199,7 @@ void readBrindleAnswer(const Json& document, BrindleAnswer& answer) {
     answer.selector = readString(document, "selector", "");
     answer.platform = readString(document, "platform", "");
     answer.device = readString(document, "device", "");
-    answer.deviceIndex = static_cast<std::uint32_t>(readUnsigned(document, "deviceIndex", "", uint32Max));
+    answer.deviceIndex = readUint32(document, "deviceIndex", "");
     answer.method = readString(document, "method", "");
     if (answer.method != "d3d11_sharing" && answer.method != "luid") reject("method: unknown");
     return;
@@ -212,10 +207,9 @@ void readBrindleAnswer(const Json& document, BrindleAnswer& answer) {
   allowOnlyKeys(document, {"schema", "matched", "reason", "platformCount", "d3d11SharingPlatforms",
                            "luidExtDevices"}, "");
   answer.reason = readString(document, "reason", "");
-  answer.platformCount = static_cast<std::uint32_t>(readUnsigned(document, "platformCount", "", uint32Max));
-  answer.d3d11SharingPlatforms =
-      static_cast<std::uint32_t>(readUnsigned(document, "d3d11SharingPlatforms", "", uint32Max));
-  answer.luidExtDevices = static_cast<std::uint32_t>(readUnsigned(document, "luidExtDevices", "", uint32Max));
+  answer.platformCount = readUint32(document, "platformCount", "");
+  answer.d3d11SharingPlatforms = readUint32(document, "d3d11SharingPlatforms", "");
+  answer.luidExtDevices = readUint32(document, "luidExtDevices", "");
   if (answer.reason == "no_platforms") {
     if (answer.platformCount != 0 || answer.d3d11SharingPlatforms != 0 || answer.luidExtDevices != 0) {
       reject("no_platforms with counters above 0");

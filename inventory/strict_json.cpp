@@ -8,8 +8,9 @@ namespace {
 
 constexpr int maxDepth = 32;
 
-// How many bytes at text[i] begin a well-formed UTF-8 sequence (at least 1), and whether they
-// complete it: an ill-formed sequence is replaced as a whole, its longest valid beginning.
+// How many bytes at text[i] are read as one: a well-formed character (complete), or else the
+// longest beginning of one that the next byte breaks off, at least 1 byte, which is replaced
+// by a single U+FFFD.
 std::size_t sequenceAt(const std::string& text, std::size_t i, bool& complete) {
   auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
   const unsigned char lead = byte(i);
@@ -128,6 +129,16 @@ std::int64_t readSigned(const nlohmann::ordered_json& object, const char* key,
                              std::to_string(minimum) + " to " + std::to_string(maximum));
   }
   return value.get<std::int64_t>();
+}
+
+std::uint32_t readUint32(const nlohmann::ordered_json& object, const char* key,
+                         const std::string& path) {
+  return static_cast<std::uint32_t>(readUnsigned(object, key, path, 0xFFFFFFFFu));
+}
+
+std::int32_t readInt32(const nlohmann::ordered_json& object, const char* key,
+                       const std::string& path) {
+  return static_cast<std::int32_t>(readSigned(object, key, path, -2147483648LL, 2147483647LL));
 }
 
 bool readBool(const nlohmann::ordered_json& object, const char* key, const std::string& path) {

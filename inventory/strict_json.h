@@ -26,6 +26,10 @@ std::uint64_t readUnsigned(const nlohmann::ordered_json& object, const char* key
                            const std::string& path, std::uint64_t maximum);
 std::int64_t readSigned(const nlohmann::ordered_json& object, const char* key,
                         const std::string& path, std::int64_t minimum, std::int64_t maximum);
+std::uint32_t readUint32(const nlohmann::ordered_json& object, const char* key,
+                         const std::string& path);
+std::int32_t readInt32(const nlohmann::ordered_json& object, const char* key,
+                       const std::string& path);
 bool readBool(const nlohmann::ordered_json& object, const char* key, const std::string& path);
 std::string readString(const nlohmann::ordered_json& object, const char* key,
                        const std::string& path);

@@ -70,8 +70,8 @@ $wine $bin/brindle.exe --luid-low $low --luid-high $high > /dev/null
 $wine $bin/inventory.exe --help > /dev/null
 SCRIPT
   hyperfine -N --warmup 3 --runs '"$runs"' --export-json '"$out"'/inventory.json \
-    -n "inventory.exe --sequential" "$wine $bin/inventory.exe --sequential" \
     -n "probes back to back" "bash '"$out"'/back-to-back.sh" \
+    -n "inventory.exe --sequential" "$wine $bin/inventory.exe --sequential" \
     -n inventory.exe "$wine $bin/inventory.exe" > '"$out"'/inventory.txt
   wineserver -k
 '
