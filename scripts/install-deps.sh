@@ -11,7 +11,7 @@ packages=(
   opencl-headers ocl-icd-libopencl1 pocl-opencl-icd
   directx-headers-dev
   googletest libgtest-dev nlohmann-json3-dev python3-jsonschema
-  clang libclang-rt-14-dev valgrind hyperfine time
+  clang libclang-rt-14-dev valgrind hyperfine time procps
 )
 
 missing=()
