@@ -177,26 +177,25 @@ void stopJob(ChildHandles& h) {
   WaitForSingleObject(h.process, 5000);
 }
 
-}  // namespace
-
-ChildRun runProbe(const std::string& executable, const std::vector<std::string>& arguments,
-                  std::chrono::milliseconds timeout) {
-  ChildRun run;
-  run.timeoutSeconds = std::chrono::duration<double>(timeout).count();
-  ChildHandles h;
+// Our end of the pipe, the null device for the child's input and error, its job and the
+// event of our reads; 0 or the Win32 error.
+DWORD prepareChildHandles(ChildHandles& h) {
   SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-  if (!makeOutputPipe(h, inheritable)) return notStarted(h, run, executable, GetLastError());
+  if (!makeOutputPipe(h, inheritable)) return GetLastError();
   h.nullInput = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
                             OPEN_EXISTING, 0, nullptr);
+  if (h.nullInput == INVALID_HANDLE_VALUE) return GetLastError();
   h.nullError = CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
                             OPEN_EXISTING, 0, nullptr);
-  if (h.nullInput == INVALID_HANDLE_VALUE || h.nullError == INVALID_HANDLE_VALUE) {
-    return notStarted(h, run, executable, GetLastError());
-  }
-  if (!makeJob(h)) return notStarted(h, run, executable, GetLastError());
+  if (h.nullError == INVALID_HANDLE_VALUE) return GetLastError();
+  if (!makeJob(h)) return GetLastError();
   h.readDone = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  if (h.readDone == nullptr) return notStarted(h, run, executable, GetLastError());
+  return h.readDone == nullptr ? GetLastError() : 0;
+}
 
+// Starts the child in its job, running; 0 or the Win32 error.
+DWORD startChild(ChildHandles& h, const std::string& executable,
+                 const std::vector<std::string>& arguments) {
   // The child inherits these three handles and nothing else, even while other threads of
   // this process start children of their own.
   HANDLE inherited[3] = {h.nullInput, h.writeEnd, h.nullError};
@@ -204,11 +203,7 @@ ChildRun runProbe(const std::string& executable, const std::vector<std::string>&
   InitializeProcThreadAttributeList(nullptr, 1, 0, &listSize);
   std::string listBuffer(listSize, '\0');
   auto* attributes = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(&listBuffer[0]);
-  if (!InitializeProcThreadAttributeList(attributes, 1, 0, &listSize)) {
-    return notStarted(h, run, executable, GetLastError());
-  }
-  const bool listed = UpdateProcThreadAttribute(attributes, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST,
-                                                inherited, sizeof inherited, nullptr, nullptr);
+  if (!InitializeProcThreadAttributeList(attributes, 1, 0, &listSize)) return GetLastError();
   STARTUPINFOEXW startup{};
   startup.StartupInfo.cb = sizeof startup;
   startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
@@ -216,61 +211,66 @@ ChildRun runProbe(const std::string& executable, const std::vector<std::string>&
   startup.StartupInfo.hStdOutput = h.writeEnd;
   startup.StartupInfo.hStdError = h.nullError;
   startup.lpAttributeList = attributes;
-
   const std::wstring application = wide(executable);
   std::wstring commandLine = wide(windowsCommandLine(executable, arguments));
   PROCESS_INFORMATION process{};
-  const Clock::time_point start = Clock::now();
   // Suspended until it is in its job, so that nothing it starts escapes the job; detached,
   // because a probe needs no console and a hidden one costs a console host per child.
   const BOOL created =
-      listed && CreateProcessW(application.c_str(), &commandLine[0], nullptr, nullptr, TRUE,
-                               CREATE_SUSPENDED | DETACHED_PROCESS | EXTENDED_STARTUPINFO_PRESENT |
-                                   CREATE_UNICODE_ENVIRONMENT,
-                               nullptr, nullptr, &startup.StartupInfo, &process);
+      UpdateProcThreadAttribute(attributes, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, inherited,
+                                sizeof inherited, nullptr, nullptr) &&
+      CreateProcessW(application.c_str(), &commandLine[0], nullptr, nullptr, TRUE,
+                     CREATE_SUSPENDED | DETACHED_PROCESS | EXTENDED_STARTUPINFO_PRESENT |
+                         CREATE_UNICODE_ENVIRONMENT,
+                     nullptr, nullptr, &startup.StartupInfo, &process);
   const DWORD createError = GetLastError();
   DeleteProcThreadAttributeList(attributes);
   // Only the child holds its ends now: the pipe ends when the child and all it started have.
   closeHandle(h.writeEnd);
   closeHandle(h.nullInput);
   closeHandle(h.nullError);
-  if (!created) return notStarted(h, run, executable, createError);
+  if (!created) return createError;
   h.process = process.hProcess;
-  if (!AssignProcessToJobObject(h.job, h.process)) {
-    const DWORD error = GetLastError();
-    CloseHandle(process.hThread);
-    return notStarted(h, run, executable, error);
-  }
-  ResumeThread(process.hThread);
+  const DWORD error = AssignProcessToJobObject(h.job, h.process) ? 0 : GetLastError();
+  if (error == 0) ResumeThread(process.hThread);
   CloseHandle(process.hThread);
+  return error;
+}
+
+// Reads while the child runs; true once it has exited, false at the deadline or past the limit.
+bool readUntilExit(OutputReader& r, Clock::time_point deadline) {
+  for (;;) {
+    readOn(r);
+    if (r.run->overflowed) return false;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0) break;
+    HANDLE waits[2] = {r.handles->process, r.handles->readDone};
+    const DWORD woke = WaitForMultipleObjects(r.pending ? 2 : 1, waits, FALSE,
+                                              static_cast<DWORD>(left.count()));
+    if (woke == WAIT_OBJECT_0) return true;
+    if (woke != WAIT_OBJECT_0 + 1) break;  // the timeout, or a wait that cannot go on
+    finishPendingRead(r, false);
+  }
+  r.run->timedOut = true;
+  return false;
+}
+
+}  // namespace
+
+ChildRun runProbe(const std::string& executable, const std::vector<std::string>& arguments,
+                  std::chrono::milliseconds timeout) {
+  ChildRun run;
+  run.timeoutSeconds = std::chrono::duration<double>(timeout).count();
+  ChildHandles h;
+  DWORD error = prepareChildHandles(h);
+  const Clock::time_point start = Clock::now();
+  if (error == 0) error = startChild(h, executable, arguments);
+  if (error != 0) return notStarted(h, run, executable, error);
   run.started = true;
 
   OutputReader reader{&h, &run, OVERLAPPED{}, {}, false, true};
   reader.overlapped.hEvent = h.readDone;
-  const Clock::time_point deadline = start + timeout;
-  bool exited = false;
-  for (;;) {
-    readOn(reader);
-    if (run.overflowed) break;
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    if (left.count() <= 0) {
-      run.timedOut = true;
-      break;
-    }
-    HANDLE waits[2] = {h.process, h.readDone};
-    const DWORD woke = WaitForMultipleObjects(reader.pending ? 2 : 1, waits, FALSE,
-                                              static_cast<DWORD>(left.count()));
-    if (woke == WAIT_OBJECT_0) {
-      exited = true;
-      break;
-    }
-    if (woke == WAIT_OBJECT_0 + 1) {
-      finishPendingRead(reader, false);
-    } else if (woke == WAIT_TIMEOUT || woke == WAIT_FAILED) {
-      run.timedOut = true;
-      break;
-    }
-  }
+  const bool exited = readUntilExit(reader, start + timeout);
   run.seconds = std::chrono::duration<double>(Clock::now() - start).count();
   if (exited) {
     readWhatIsLeft(reader);
@@ -279,8 +279,7 @@ ChildRun runProbe(const std::string& executable, const std::vector<std::string>&
   }
   if (reader.pending) {
     CancelIoEx(h.readEnd, &reader.overlapped);
-    DWORD ignored = 0;
-    GetOverlappedResult(h.readEnd, &reader.overlapped, &ignored, TRUE);
+    finishPendingRead(reader, true);
   }
   stopJob(h);
   closeAll(h);
