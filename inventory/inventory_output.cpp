@@ -90,6 +90,14 @@ std::string openclCell(const BrindleRun& brindle) {
          counted(a.luidExtDevices, "GPU device") + " with a LUID";
 }
 
+// A driver's name may hold a line feed or another control character: in a table it is a space.
+std::string oneLine(std::string text) {
+  for (char& c : text) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
+  }
+  return text;
+}
+
 std::string tableOf(const std::vector<std::vector<std::string>>& rows) {
   std::vector<std::size_t> widths;
   for (const auto& row : rows) {
@@ -100,7 +108,7 @@ std::string tableOf(const std::vector<std::vector<std::string>>& rows) {
   for (std::size_t r = 0; r < rows.size(); ++r) {
     std::string line;
     for (std::size_t i = 0; i < rows[r].size(); ++i) {
-      const std::string cell = r == 1 ? std::string(widths[i], '-') : rows[r][i];
+      const std::string cell = r == 1 ? std::string(widths[i], '-') : oneLine(rows[r][i]);
       line += (i == 0 ? "" : "  ") + cell + std::string(widths[i] - columns(cell), ' ');
     }
     while (!line.empty() && line.back() == ' ') line.pop_back();
@@ -131,7 +139,7 @@ std::string inventoryDocument(const Inventory& inventory) {
 std::string inventoryTable(const Inventory& inventory) {
   std::string text;
   if (inventory.fennel.run.outcome != Outcome::answered) {
-    text += "DXGI adapters unknown: " + whyNot("fennel", inventory.fennel.run) + "\n";
+    text += "DXGI adapters unknown: " + oneLine(whyNot("fennel", inventory.fennel.run)) + "\n";
   } else if (inventory.adapters.empty()) {
     text += "DXGI lists no hardware adapter.\n";
   } else {
@@ -147,11 +155,11 @@ std::string inventoryTable(const Inventory& inventory) {
     text += tableOf(rows);
   }
   if (inventory.quarry.run.outcome != Outcome::answered && inventory.adapters.empty()) {
-    text += "Vulkan: " + whyNot("quarry", inventory.quarry.run) + "\n";
+    text += "Vulkan: " + oneLine(whyNot("quarry", inventory.quarry.run)) + "\n";
   }
   for (const VulkanDevice& device : inventory.otherVulkanDevices) {
     text += "Vulkan device of no DXGI adapter: #" + std::to_string(device.vkIndex) + " " +
-            device.name + (device.deviceLuidValid ? "" : " (no LUID)") + "\n";
+            oneLine(device.name) + (device.deviceLuidValid ? "" : " (no LUID)") + "\n";
   }
   return text;
 }

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <string>
 
@@ -246,7 +247,7 @@ bool readUntilExit(OutputReader& r, Clock::time_point deadline) {
     if (left.count() <= 0) break;
     HANDLE waits[2] = {r.handles->process, r.handles->readDone};
     const DWORD woke = WaitForMultipleObjects(r.pending ? 2 : 1, waits, FALSE,
-                                              static_cast<DWORD>(left.count()));
+                                              static_cast<DWORD>(std::min<long long>(left.count(), 0x7FFFFFFF)));
     if (woke == WAIT_OBJECT_0) return true;
     if (woke != WAIT_OBJECT_0 + 1) break;  // the timeout, or a wait that cannot go on
     finishPendingRead(r, false);
@@ -260,6 +261,7 @@ bool readUntilExit(OutputReader& r, Clock::time_point deadline) {
 ChildRun runProbe(const std::string& executable, const std::vector<std::string>& arguments,
                   std::chrono::milliseconds timeout) {
   ChildRun run;
+  timeout = std::min(timeout, std::chrono::milliseconds(std::chrono::hours(24 * 365)));  // no overflow
   run.timeoutSeconds = std::chrono::duration<double>(timeout).count();
   ChildHandles h;
   DWORD error = prepareChildHandles(h);

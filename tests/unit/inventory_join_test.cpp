@@ -46,7 +46,7 @@ ChildRun answer(const std::string& document, std::uint32_t exitCode = 0) {
 // Two identical adapters (other LUIDs), listed in another order than Vulkan's devices.
 const std::string fennelDoc = "{\"schema\":1,\"dxcoreAvailable\":true,\"adapters\":[" +
                               adapterJson("Twin", 20, 0) + "," + adapterJson("Twin", 10, 0) + "," +
-                              adapterJson("Other", 30, -1) + "]}";
+                              adapterJson("Other\\nGPU", 30, -1) + "]}";
 // Two devices on LUID 20:0 (a translation layer's listed first), one without a valid LUID,
 // one on a LUID that no adapter has.
 const std::string quarryDoc = "{\"schema\":2,\"devices\":[" + deviceJson(2, "Twin layered", true, 20, 0) +
@@ -176,9 +176,11 @@ TEST(InventoryOutput, DocumentAndTableSayWhatEachProbeDid) {
   EXPECT_EQ(document["adapters"][1]["brindle"]["outcome"], "timedOut");
 
   const std::string table = inventoryTable(inventory);
+  // A line feed in a driver's name does not break the table: a header, a rule, three rows, two devices.
+  EXPECT_EQ(std::count(table.begin(), table.end(), '\n'), 7) << table;
   for (const char* cell : {"#0 Twin A; #2 Twin layered", "P / D (#1, by luid)", "brindle timed out: no answer within 30 s",
                            "brindle failed: dxgi_adapter_not_found: m", "Vulkan device of no DXGI adapter: #3 llvmpipe (no LUID)",
-                           "20:0   8.0 GiB", "30:-1"}) {
+                           "20:0   8.0 GiB", "Other GPU     30:-1"}) {
     EXPECT_NE(table.find(cell), std::string::npos) << cell << "\n" << table;
   }
 }
