@@ -243,14 +243,20 @@ bool readUntilExit(OutputReader& r, Clock::time_point deadline) {
   for (;;) {
     readOn(r);
     if (r.run->overflowed) return false;
-    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    if (left.count() <= 0) break;
+    // Never a timeout before the deadline: the wait may wake up to a tick early, so the time
+    // left is rounded up and the clock checked again.
+    const Clock::time_point now = Clock::now();
+    if (now >= deadline) break;
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now);
     HANDLE waits[2] = {r.handles->process, r.handles->readDone};
-    const DWORD woke = WaitForMultipleObjects(r.pending ? 2 : 1, waits, FALSE,
-                                              static_cast<DWORD>(std::min<long long>(left.count(), 0x7FFFFFFF)));
+    const auto waitMs = static_cast<DWORD>(std::min<long long>(left.count(), 0x7FFFFFFF));
+    const DWORD woke = WaitForMultipleObjects(r.pending ? 2 : 1, waits, FALSE, waitMs);
     if (woke == WAIT_OBJECT_0) return true;
-    if (woke != WAIT_OBJECT_0 + 1) break;  // the timeout, or a wait that cannot go on
-    finishPendingRead(r, false);
+    if (woke == WAIT_OBJECT_0 + 1) {
+      finishPendingRead(r, false);
+    } else if (woke != WAIT_TIMEOUT) {
+      break;  // a wait that cannot go on
+    }
   }
   r.run->timedOut = true;
   return false;
