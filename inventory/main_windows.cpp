@@ -6,29 +6,9 @@
 
 #include "inventory_output.h"
 #include "tool_options.h"
+#include "utf16.h"
 
 namespace {
-
-std::string utf8Of(const std::wstring& text) {
-  const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                       nullptr, 0, nullptr, nullptr);
-  std::string bytes(static_cast<std::size_t>(size), '\0');
-  if (size > 0) {
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &bytes[0], size,
-                        nullptr, nullptr);
-  }
-  return bytes;
-}
-
-std::wstring wideOf(const std::string& text) {
-  const int size = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                       nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(size), L'\0');
-  if (size > 0) {
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &wide[0], size);
-  }
-  return wide;
-}
 
 // The folder that holds this .exe, where the probes ship beside it.
 std::string ownFolder() {
@@ -50,7 +30,7 @@ std::string ownFolder() {
 bool writeAll(HANDLE handle, const std::string& text) {
   DWORD mode = 0;
   if (GetConsoleMode(handle, &mode)) {
-    const std::wstring wide = wideOf(text);
+    const std::wstring wide = utf16Of(text);
     DWORD written = 0;
     return WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &written, nullptr) &&
            written == wide.size();

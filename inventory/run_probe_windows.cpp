@@ -9,19 +9,11 @@
 #include <string>
 
 #include "command_line.h"
+#include "utf16.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-std::wstring wide(const std::string& utf8) {
-  if (utf8.empty()) return std::wstring();
-  const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
-                                         nullptr, 0);
-  std::wstring text(static_cast<std::size_t>(length), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), &text[0], length);
-  return text;
-}
 
 std::string systemMessage(DWORD error) {
   wchar_t* buffer = nullptr;
@@ -34,12 +26,7 @@ std::string systemMessage(DWORD error) {
                            text.back() == L'.')) {
     text.pop_back();
   }
-  const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                       nullptr, 0, nullptr, nullptr);
-  std::string utf8(static_cast<std::size_t>(size), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &utf8[0], size,
-                      nullptr, nullptr);
-  return utf8;
+  return utf8Of(text);
 }
 
 void closeHandle(HANDLE& handle) {
@@ -212,8 +199,8 @@ DWORD startChild(ChildHandles& h, const std::string& executable,
   startup.StartupInfo.hStdOutput = h.writeEnd;
   startup.StartupInfo.hStdError = h.nullError;
   startup.lpAttributeList = attributes;
-  const std::wstring application = wide(executable);
-  std::wstring commandLine = wide(windowsCommandLine(executable, arguments));
+  const std::wstring application = utf16Of(executable);
+  std::wstring commandLine = utf16Of(windowsCommandLine(executable, arguments));
   PROCESS_INFORMATION process{};
   // Suspended until it is in its job, so that nothing it starts escapes the job; detached,
   // because a probe needs no console and a hidden one costs a console host per child.

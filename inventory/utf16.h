@@ -1,0 +1,7 @@
+#pragma once
+// UTF-8, as the library keeps every text, to and from the UTF-16 of the Win32 API. Windows only.
+
+#include <string>
+
+std::wstring utf16Of(const std::string& utf8);
+std::string utf8Of(const std::wstring& utf16);
