@@ -1,11 +1,14 @@
 // Picks the adapter with the most dedicated memory that both Vulkan and OpenCL can use.
 #include <cstdio>
 
-#include "inventory.h"
+#include "gpu_inventory/inventory.h"
+
+using namespace gpu_inventory;
 
 int main(int argc, char** argv) {
-  // The folder that holds fennel.exe, quarry.exe and brindle.exe.
-  const Inventory inventory = takeInventory(argc > 1 ? argv[1] : ".");
+  // The folder that holds fennel.exe, quarry.exe and brindle.exe: by default this program's
+  // own, never the current directory, where anyone's fennel.exe may lie.
+  const Inventory inventory = takeInventory(argc > 1 ? argv[1] : thisExecutableFolder());
   if (inventory.fennel.run.outcome != Outcome::answered) {
     std::printf("no adapter list: %s %s\n", outcomeName(inventory.fennel.run.outcome),
                 inventory.fennel.run.problem.c_str());

@@ -40,11 +40,11 @@ def tearDownModule():
     harness.stop_xvfb(XVFB)
 
 
-def inventory(folder, *args, overrides=None, extra=None):
+def inventory(folder, *args, overrides=None, extra=None, cwd=None):
     """Runs inventory.exe from the folder; returns (stdout text, exit code, stderr, seconds)."""
     started = time.monotonic()
     out, code, err = harness.run(os.path.join(folder, "inventory.exe"), args,
-                                 env=harness.wine_env(PREFIX, DISPLAY, overrides, extra))
+                                 env=harness.wine_env(PREFIX, DISPLAY, overrides, extra), cwd=cwd)
     return out.decode("utf-8"), code, err, time.monotonic() - started
 
 
@@ -127,6 +127,14 @@ class LibraryExampleTest(unittest.TestCase):
             "%s: 0 Vulkan device(s), OpenCL: no_match" % ADAPTER["name"],
             "no adapter has both a Vulkan and an OpenCL device"])
 
+    def test_the_example_looks_beside_itself_not_in_the_current_directory(self):
+        # Run from the probes' folder, it still looks in its own, which has no fennel.exe.
+        out, code, _ = harness.run(os.environ["PROBES_EXAMPLE"], env=harness.wine_env(PREFIX, DISPLAY),
+                                   cwd=harness.bin_dir())
+        self.assertEqual(code, 1, out)
+        self.assertRegex(out.decode(), r"^no adapter list: couldNotStart .*\\inventory-example\\fennel\.exe: "
+                                       r".*\(error 2\)\r?\n$")
+
 
 # (what quarry does, what brindle does, quarry's (outcome, exit code, problem pattern), brindle's)
 VERDICTS = [
@@ -182,6 +190,18 @@ class VerdictTest(unittest.TestCase):
         self.assertEqual(code, 1)
         self.assertIn("DXGI adapters unknown: fennel timed out: no answer within %d s" % TIMEOUT, text)
         self.assertEqual(still_running(folder), [])
+
+    def test_a_relative_folder_is_made_full_once(self):
+        folder = staged({"fennel": "fake", "quarry": "fake", "brindle": "fake"})
+        extra = {"FAKE_PROBE_FENNEL": "say 0 " + FENNEL, "FAKE_PROBE_QUARRY": "say 0 " + QUARRY,
+                 "FAKE_PROBE_BRINDLE": "say 0 " + NO_MATCH}
+        out, code, _, _ = inventory(folder, "--json", "--bin", os.path.basename(folder),
+                                    extra=extra, cwd=os.path.dirname(folder))
+        result = harness.parse_document(out.encode("utf-8"), "inventory")
+        self.assertEqual(code, 0)
+        self.assertEqual([run_summary(r)[0] for r in (result["fennel"], result["quarry"],
+                                                      result["adapters"][0]["brindle"])],
+                         ["answered"] * 3)
 
     def test_usage(self):
         for args, code, wanted in ((["--help"], 0, "stdout"), (["--bogus"], 2, "stderr"),

@@ -1,11 +1,14 @@
 // What a probe prints is untrusted input to the parent: any bytes, with any exit code, must give
-// a verdict (garbled at worst) and a printable inventory, never an exception, crash or hang.
+// a verdict (garbled at worst) and a printable inventory, never an exception, crash or hang, in
+// time proportional to the bytes (libFuzzer's -timeout catches a reading that is not).
 #include <cstddef>
 #include <cstdint>
 #include <string>
 
-#include "inventory.h"
+#include "gpu_inventory/inventory.h"
 #include "inventory_output.h"
+
+using namespace gpu_inventory;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
@@ -25,5 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string document = inventoryDocument(inventory);
   const std::string table = inventoryTable(inventory);
   if (document.empty() || document.back() != '\n' || table.empty()) __builtin_trap();
+  // Never more adapters than the bound, so never more brindle runs.
+  if (inventory.adapters.size() > maxListEntries) __builtin_trap();
   return 0;
 }

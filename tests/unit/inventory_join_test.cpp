@@ -1,11 +1,14 @@
 // The join by LUID on tables of documents, the order and number of children that
-// takeInventory runs, what inventory.exe prints, its options, and the child's command line.
+// takeInventory runs (and when it stops), what inventory.exe prints, its options, and the
+// child's command line.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <condition_variable>
+#include <filesystem>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #ifdef _WIN32
@@ -14,11 +17,13 @@
 #endif
 
 #include "command_line.h"
-#include "inventory.h"
+#include "gpu_inventory/inventory.h"
 #include "inventory_output.h"
 #include "tool_options.h"
 
 namespace {
+
+using namespace gpu_inventory;
 
 using Json = nlohmann::ordered_json;
 
@@ -99,12 +104,19 @@ INSTANTIATE_TEST_SUITE_P(Documents, JoinTest, testing::Values(
     [](const testing::TestParamInfo<JoinCase>& p) { return std::string(p.param.label); });
 
 // A runner that answers from the documents above and records what ran, how many at once, and
-// whether a brindle run began while quarry was still going.
+// whether a brindle run began while quarry was still going. On request it throws for one
+// probe, holds fennel back until that throw, or changes the current directory.
 struct Recorder {
   std::vector<std::string> ran;
   int running = 0, mostAtOnce = 0;
   bool quarryWaitsForBrindle = false, brindleBeganDuringQuarry = false;
+  unsigned adapters = 6;     // in fennel's answer
+  std::string throwsFor;     // "quarry.exe"...: that run throws
+  bool fennelWaitsForThrow = false, thrown = false;
+  std::string moveTo;        // a folder the first run makes the current directory
+  std::vector<std::string> executables;  // as given to the runner
 };
+struct RunnerBroke {};  // not a std::exception: any exception reaches the caller
 Recorder recorder;
 std::mutex recorderLock;
 std::condition_variable recorderChanged;
@@ -116,8 +128,25 @@ ChildRun recordedRun(const std::string& executable, const std::vector<std::strin
   std::string line = probe;
   for (const std::string& argument : arguments) line += " " + argument;
   recorder.ran.push_back(line);
+  recorder.executables.push_back(executable);
   recorder.mostAtOnce = std::max(recorder.mostAtOnce, ++recorder.running);
   recorderChanged.notify_all();
+  if (!recorder.moveTo.empty()) {
+    std::filesystem::current_path(recorder.moveTo);
+    recorder.moveTo.clear();
+  }
+  if (probe == recorder.throwsFor) {
+    --recorder.running;
+    recorder.thrown = true;
+    recorderChanged.notify_all();
+    throw RunnerBroke{};
+  }
+  if (probe == "fennel.exe" && recorder.fennelWaitsForThrow) {
+    recorderChanged.wait(hold, [] { return recorder.thrown; });
+    hold.unlock();  // still running a while after the throw, as a child that takes its time
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    hold.lock();
+  }
   if (probe == "quarry.exe" && recorder.quarryWaitsForBrindle) {
     recorder.brindleBeganDuringQuarry = recorderChanged.wait_for(hold, std::chrono::seconds(10), [] {
       return std::any_of(recorder.ran.begin(), recorder.ran.end(),
@@ -127,7 +156,7 @@ ChildRun recordedRun(const std::string& executable, const std::vector<std::strin
   --recorder.running;
   if (probe == "fennel.exe") {
     std::string many = "{\"schema\":1,\"dxcoreAvailable\":true,\"adapters\":[";
-    for (unsigned i = 0; i < 6; ++i) many += (i ? "," : "") + adapterJson("A", i, -1);
+    for (unsigned i = 0; i < recorder.adapters; ++i) many += (i ? "," : "") + adapterJson("A", i, -1);
     return answer(many + "]}");
   }
   return answer(probe == "quarry.exe" ? quarryDoc : noMatch);
@@ -152,6 +181,58 @@ TEST(TakeInventory, BrindleStartsAsSoonAsFennelAnsweredAndAtMostFourRun) {
   EXPECT_LE(recorder.mostAtOnce, 4);
   EXPECT_EQ(recorder.ran.size(), 8u);
   EXPECT_EQ(inventory.adapters.size(), 6u);
+}
+
+TEST(TakeInventory, SixtyFiveAdaptersAreGarbledAndStartNoBrindleRun) {
+  recorder = {};
+  recorder.adapters = 65;
+  const Inventory inventory = takeInventory("C:\\probes", {std::chrono::milliseconds(5), true}, recordedRun);
+  EXPECT_EQ(recorder.ran, (std::vector<std::string>{"fennel.exe", "quarry.exe"}));
+  EXPECT_EQ(inventory.fennel.run.outcome, Outcome::garbled);
+  EXPECT_TRUE(inventory.adapters.empty());
+}
+
+TEST(TakeInventory, ARunnerThatThrowsReachesTheCallerWithNothingLeftRunning) {
+  // Sequential: fennel throws, and quarry never starts.
+  recorder = {};
+  recorder.throwsFor = "fennel.exe";
+  EXPECT_THROW(takeInventory("C:\\probes", {std::chrono::milliseconds(5), true}, recordedRun), RunnerBroke);
+  EXPECT_EQ(recorder.ran, std::vector<std::string>{"fennel.exe"});
+
+  // Side by side: quarry throws while fennel still runs; the throw waits for fennel's end, and
+  // fennel's adapters start no brindle run.
+  recorder = {};
+  recorder.throwsFor = "quarry.exe";
+  recorder.fennelWaitsForThrow = true;
+  EXPECT_THROW(takeInventory("C:\\probes", {}, recordedRun), RunnerBroke);
+  std::lock_guard<std::mutex> hold(recorderLock);
+  EXPECT_EQ(recorder.running, 0);
+  EXPECT_EQ(recorder.ran.size(), 2u);
+}
+
+TEST(TakeInventory, ARelativeFolderIsResolvedOnceBeforeTheFirstRun) {
+  namespace fs = std::filesystem;
+  const fs::path before = fs::current_path();
+  recorder = {};
+  recorder.moveTo = fs::temp_directory_path().string();  // another thread's chdir, mid-inventory
+  takeInventory("probes here", {std::chrono::milliseconds(5), true}, recordedRun);
+  fs::current_path(before);
+  const std::string folder = (before / "probes here").string();
+  ASSERT_EQ(recorder.executables.size(), 8u);
+  for (const std::string& executable : recorder.executables) {
+    EXPECT_EQ(executable.rfind(folder, 0), 0u) << executable << " is not in " << folder;
+  }
+}
+
+TEST(JoinInventory, AnAdapterWithoutItsBrindleRunWasNotRunRatherThanGarbled) {
+  EXPECT_EQ(ProbeRun{}.outcome, Outcome::notRun);
+  const Inventory inventory =
+      joinInventory(readFennelRun(answer(fennelDoc)), readQuarryRun(answer(quarryDoc)), {});
+  ASSERT_EQ(inventory.adapters.size(), 3u);
+  const Json document = Json::parse(inventoryDocument(inventory));
+  EXPECT_EQ(document["adapters"][2]["brindle"]["outcome"], "notRun");
+  EXPECT_EQ(document["adapters"][2]["brindle"]["problem"], "not run");
+  EXPECT_NE(inventoryTable(inventory).find("brindle was not run: not run"), std::string::npos);
 }
 
 TEST(InventoryOutput, DocumentAndTableSayWhatEachProbeDid) {

@@ -1,13 +1,16 @@
 // The verdict on a probe's run and the strict reading of its document, from the bytes and
-// exit code a child left: every outcome, and the ways a document can break its schema.
+// exit code a child left: every outcome, the ways a document can break its schema, and the
+// bounds that keep reading a mebibyte of output linear.
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "probe_documents.h"
+#include "gpu_inventory/probe_documents.h"
 #include "strict_json.h"
 
 namespace {
+
+using namespace gpu_inventory;
 
 const std::string adapter =
     R"({"index":0,"name":"A","vendorId":1,"deviceId":2,"dedicatedVideoMemory":3,"luidLowPart":4,"luidHighPart":-5,"isIntegratedGpu":true})";
@@ -27,6 +30,26 @@ std::string error(int schema, const std::string& code, bool matched = false) {
          ",\"error\":{\"code\":\"" + code + "\",\"message\":\"m\"}}";
 }
 
+// A fennel or quarry document listing the item count times.
+std::string listing(const std::string& head, const std::string& item, std::size_t count) {
+  std::string text = head;
+  for (std::size_t i = 0; i < count; ++i) text += (i ? "," : "") + item;
+  return text + "]}";
+}
+
+// A mebibyte of what the parent must refuse quickly: [{},{},...] and {"k0":0,"k1":0,...}.
+std::string mebibyteOfObjects() {
+  std::string text = "[{}";
+  while (text.size() < maxProbeOutput - 4) text += ",{}";
+  return text + "]";
+}
+
+std::string mebibyteOfKeys() {
+  std::string text = "{\"k0\":0";
+  for (std::size_t i = 1; text.size() < maxProbeOutput - 32; ++i) text += ",\"k" + std::to_string(i) + "\":0";
+  return text + "}";
+}
+
 enum class Probe { fennel, quarry, brindle };
 
 struct VerdictCase {
@@ -40,6 +63,7 @@ struct VerdictCase {
   bool timedOut = false;
   bool overflowed = false;
   bool started = true;
+  std::uint32_t watchError = 0;  // a wait or read that failed
 };
 
 ProbeRun judged(const VerdictCase& c) {
@@ -49,6 +73,8 @@ ProbeRun judged(const VerdictCase& c) {
   child.startProblem = "C:\\p\\fennel.exe: not found";
   child.timedOut = c.timedOut;
   child.overflowed = c.overflowed;
+  child.watchError = c.watchError;
+  child.watchProblem = "reading its output failed: broken";
   if (!c.timedOut && !c.overflowed && c.started) child.exitCode = c.exitCode;
   child.output = c.output;
   child.timeoutSeconds = 30;
@@ -91,9 +117,9 @@ INSTANTIATE_TEST_SUITE_P(Runs, VerdictTest, testing::Values(
     VerdictCase{"two_lines", Probe::fennel, fennelDoc + lf + fennelDoc + lf, 0, Outcome::garbled, false, "more than one line"},
     VerdictCase{"carriage_return", Probe::fennel, fennelDoc + "\r\n", 0, Outcome::garbled, false, "carriage return"},
     VerdictCase{"key_twice", Probe::fennel, replaced(fennelDoc, "{\"schema\":1", "{\"schema\":1,\"schema\":1") + lf, 0, Outcome::garbled, false, "given twice"},
-    VerdictCase{"other_schema", Probe::fennel, quarryDoc + lf, 0, Outcome::garbled, false, "schema 2, not 1"},
+    VerdictCase{"other_schema", Probe::fennel, R"({"schema":2,"devices":[]})" + lf, 0, Outcome::garbled, false, "schema 2, not 1"},
     VerdictCase{"not_an_object", Probe::fennel, "[1]\n", 0, Outcome::garbled, false, "not an object"},
-    VerdictCase{"extra_key", Probe::fennel, replaced(fennelDoc, "\"index\"", "\"x\":0,\"index\"") + lf, 0, Outcome::garbled, false, "adapters[0].x: unexpected"},
+    VerdictCase{"extra_key", Probe::fennel, replaced(fennelDoc, ",\"isIntegratedGpu\":true", ",\"x\":true") + lf, 0, Outcome::garbled, false, "adapters[0].x: unexpected"},
     VerdictCase{"missing_key", Probe::fennel, replaced(fennelDoc, ",\"isIntegratedGpu\":true", "") + lf, 0, Outcome::garbled, false, "isIntegratedGpu: missing"},
     VerdictCase{"high_part_range", Probe::fennel, replaced(fennelDoc, "-5", "2147483648") + lf, 0, Outcome::garbled, false, "luidHighPart"},
     VerdictCase{"memory_past_64_bits", Probe::fennel, replaced(fennelDoc, "\"dedicatedVideoMemory\":3", "\"dedicatedVideoMemory\":18446744073709551616") + lf, 0, Outcome::garbled, false, "dedicatedVideoMemory"},
@@ -105,6 +131,16 @@ INSTANTIATE_TEST_SUITE_P(Runs, VerdictTest, testing::Values(
     VerdictCase{"platforms_without_platforms", Probe::brindle, replaced(noMatch, "no_match", "no_platforms") + lf, 0, Outcome::garbled, false, "no_platforms"},
     VerdictCase{"unknown_method", Probe::brindle, R"({"schema":1,"matched":true,"selector":"s","platform":"p","device":"d","deviceIndex":0,"method":"guess"})" + lf, 0, Outcome::garbled, false, "method"},
     VerdictCase{"nested_deep", Probe::fennel, std::string(100000, '[') + lf, 0, Outcome::garbled, false, "nested too deep"},
+    VerdictCase{"nested_32_deep", Probe::fennel, std::string(32, '[') + std::string(32, ']') + lf, 0, Outcome::garbled, false, "not an object"},
+    VerdictCase{"nested_33_deep", Probe::fennel, std::string(33, '[') + std::string(33, ']') + lf, 0, Outcome::garbled, false, "nested too deep"},
+    VerdictCase{"64_adapters", Probe::fennel, listing(R"({"schema":1,"dxcoreAvailable":true,"adapters":[)", adapter, 64) + lf, 0, Outcome::answered, true, ""},
+    VerdictCase{"65_adapters", Probe::fennel, listing(R"({"schema":1,"dxcoreAvailable":true,"adapters":[)", adapter, 65) + lf, 0, Outcome::garbled, false, "adapters: more than 64 entries"},
+    VerdictCase{"65_devices", Probe::quarry, listing(R"({"schema":2,"devices":[)", device, 65) + lf, 0, Outcome::garbled, false, "devices: more than 64 entries"},
+    VerdictCase{"adapter_of_9_keys", Probe::fennel, replaced(fennelDoc, "\"index\"", "\"x\":0,\"index\"") + lf, 0, Outcome::garbled, false, "adapters[0]: more than 8 keys"},
+    VerdictCase{"device_of_14_keys", Probe::quarry, replaced(quarryDoc, "\"vkIndex\"", "\"driverName\":\"n\",\"driverInfo\":\"i\",\"x\":0,\"vkIndex\"") + lf, 0, Outcome::garbled, false, "devices[0]: more than 13 keys"},
+    VerdictCase{"a_mebibyte_of_objects", Probe::fennel, mebibyteOfObjects() + lf, 0, Outcome::garbled, false, "document: more than 64 entries"},
+    VerdictCase{"a_mebibyte_of_keys", Probe::brindle, mebibyteOfKeys() + lf, 0, Outcome::garbled, false, "document: more than 7 keys"},
+    VerdictCase{"read_failed", Probe::fennel, fennelDoc + lf, 0, Outcome::garbled, false, "reading its output failed: broken (error 6)", false, false, true, 6},
     VerdictCase{"document_then_hang", Probe::fennel, fennelDoc + lf, 0, Outcome::timedOut, true, "printed its document but did not end within 30 s", true},
     VerdictCase{"hang", Probe::fennel, "", 0, Outcome::timedOut, false, "no answer within 30 s", true},
     VerdictCase{"flood", Probe::quarry, quarryDoc + lf, 0, Outcome::garbled, false, "more than 1 MiB", false, true},

@@ -5,5 +5,9 @@
 #include <string>
 #include <vector>
 
+namespace gpu_inventory {
+
 std::string windowsCommandLine(const std::string& executable,
                                const std::vector<std::string>& arguments);
+
+}  // namespace gpu_inventory

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+namespace gpu_inventory {
+
 std::wstring utf16Of(const std::string& utf8) {
   const int size = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
                                        nullptr, 0);
@@ -22,3 +24,5 @@ std::string utf8Of(const std::wstring& utf16) {
   }
   return text;
 }
+
+}  // namespace gpu_inventory

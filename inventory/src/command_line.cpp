@@ -1,5 +1,6 @@
 #include "command_line.h"
 
+namespace gpu_inventory {
 namespace {
 
 // One argument: as it is when nothing in it needs quoting, else quoted, with the backslashes
@@ -45,3 +46,5 @@ std::string windowsCommandLine(const std::string& executable,
   }
   return line;
 }
+
+}  // namespace gpu_inventory

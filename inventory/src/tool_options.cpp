@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstdlib>
 
+namespace gpu_inventory {
+
 const char* const toolUsage =
     "Usage: inventory [--bin FOLDER] [--timeout SECONDS] [--sequential] [--json]\n"
     "Runs fennel.exe, quarry.exe and brindle.exe (one run per adapter) from FOLDER (default:\n"
@@ -60,3 +62,5 @@ ToolOptions parseToolOptions(const std::vector<std::string>& arguments) {
   }
   return options;
 }
+
+}  // namespace gpu_inventory

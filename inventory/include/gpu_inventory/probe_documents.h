@@ -1,7 +1,9 @@
 #pragma once
 // The three probes' documents read into typed structs, checked while reading as strictly as
 // their schemas describe them. A run whose output is not one valid document of its probe, or
-// whose exit code contradicts it, is garbled, with what failed in its problem.
+// whose exit code contradicts it, is garbled, with what failed in its problem. Reading takes
+// time in proportion to the output, whatever it holds: no object may have more keys than its
+// schema allows, and no list more than maxListEntries entries.
 
 #include <cstdint>
 #include <optional>
@@ -9,6 +11,11 @@
 #include <vector>
 
 #include "probe_run.h"
+
+namespace gpu_inventory {
+
+// The most adapters (fennel) or devices (quarry) that a document may list: more is garbled.
+inline constexpr std::size_t maxListEntries = 64;
 
 struct FennelAdapter {
   std::uint32_t index = 0;
@@ -74,3 +81,5 @@ struct BrindleRun {
 FennelRun readFennelRun(const ChildRun& child);
 QuarryRun readQuarryRun(const ChildRun& child);
 BrindleRun readBrindleRun(const ChildRun& child);
+
+}  // namespace gpu_inventory

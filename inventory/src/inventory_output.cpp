@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdio>
 
+namespace gpu_inventory {
 namespace {
 
 using Json = nlohmann::ordered_json;
@@ -36,6 +37,7 @@ std::string counted(std::uint32_t number, const char* noun) {
 
 const char* outcomeWords(Outcome outcome) {
   switch (outcome) {
+    case Outcome::notRun: return "was not run";
     case Outcome::answered: return "answered";
     case Outcome::failed: return "failed";
     case Outcome::crashed: return "crashed";
@@ -163,3 +165,5 @@ std::string inventoryTable(const Inventory& inventory) {
   }
   return text;
 }
+
+}  // namespace gpu_inventory

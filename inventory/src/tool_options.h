@@ -4,7 +4,9 @@
 #include <string>
 #include <vector>
 
-#include "inventory.h"
+#include "gpu_inventory/inventory.h"
+
+namespace gpu_inventory {
 
 struct ToolOptions {
   std::string bin;  // empty: the folder of inventory.exe
@@ -18,3 +20,5 @@ extern const char* const toolUsage;
 
 // The arguments after the program's name, as UTF-8.
 ToolOptions parseToolOptions(const std::vector<std::string>& arguments);
+
+}  // namespace gpu_inventory

@@ -1,11 +1,12 @@
-#include "probe_documents.h"
+#include "gpu_inventory/probe_documents.h"
 
 #include <cstdio>
 #include <functional>
-#include <stdexcept>
 
+#include "document_fields.h"
 #include "strict_json.h"
 
+namespace gpu_inventory {
 namespace {
 
 using Json = nlohmann::ordered_json;
@@ -21,7 +22,7 @@ const char* const driverIds[] = {
     "SAMSUNG_PROPRIETARY", "MESA_VENUS", "MESA_DOZEN", "MESA_NVK",
     "IMAGINATION_OPEN_SOURCE_MESA", "MESA_AGXV"};
 
-[[noreturn]] void reject(const std::string& what) { throw std::runtime_error(what); }
+[[noreturn]] void reject(const std::string& what) { throw DocumentError(what); }
 
 std::string at(const std::string& list, std::size_t index) {
   return list + "[" + std::to_string(index) + "]";
@@ -81,22 +82,27 @@ std::string secondsText(double seconds) {
 // severity (0xC0000005, 0xC0000409, a C++ exception's 0xE06D7363) and a breakpoint.
 bool isExceptionStatus(std::uint32_t code) { return code >= 0xC0000000u || code == 0x80000003u; }
 
-// The output as one document of the given schema number, or an exception saying why not.
-Json documentOf(const std::string& output, std::uint64_t schema) {
+struct Shape {
+  std::uint64_t schema;
+  bool errorHasMatched;  // brindle's error documents also say "matched":false
+  bool hasUsageError;    // brindle's usage document: invalid_args with exit code 2
+  std::size_t maxKeys;   // the most keys that any object of the probe's schema has
+};
+
+constexpr std::size_t maxDepth = 32;
+
+// The output as one document of the probe's schema number, or a DocumentError saying why not.
+Json documentOf(const std::string& output, const Shape& shape) {
   if (output.empty()) reject("no output");
   if (output.back() != '\n') reject("the output does not end in a line feed");
   if (output.find('\n') != output.size() - 1) reject("the output is more than one line");
   if (output.find('\r') != std::string::npos) reject("a carriage return in the output");
-  Json document;
-  try {
-    document = parseStrictJson(repairUtf8(output.substr(0, output.size() - 1)));
-  } catch (const nlohmann::json::exception& error) {
-    reject(std::string("not JSON: ") + error.what());
-  }
+  Json document = parseStrictJson(repairUtf8(output.substr(0, output.size() - 1)),
+                                  {maxDepth, shape.maxKeys, maxListEntries});
   requireObject(document, "");
   const std::uint64_t number = readUnsigned(document, "schema", "", UINT64_MAX);
-  if (number != schema) {
-    reject("schema " + std::to_string(number) + ", not " + std::to_string(schema));
+  if (number != shape.schema) {
+    reject("schema " + std::to_string(number) + ", not " + std::to_string(shape.schema));
   }
   return document;
 }
@@ -219,12 +225,6 @@ void readBrindleAnswer(const Json& document, BrindleAnswer& answer) {
   }
 }
 
-struct Shape {
-  std::uint64_t schema;
-  bool errorHasMatched;  // brindle's error documents also say "matched":false
-  bool hasUsageError;    // brindle's usage document: invalid_args with exit code 2
-};
-
 // The verdict on one run, given how the probe's result document is read.
 ProbeRun judge(const ChildRun& child, const Shape& shape,
                const std::function<void(const Json&)>& readResult) {
@@ -240,13 +240,19 @@ ProbeRun judge(const ChildRun& child, const Shape& shape,
     run.problem = "more than 1 MiB on standard output";
     return run;
   }
+  if (child.watchError != 0) {
+    // The run could not be followed to its end: what was read is not known to be the whole.
+    run.outcome = Outcome::garbled;
+    run.problem = child.watchProblem + " (error " + std::to_string(child.watchError) + ")";
+    return run;
+  }
   run.exitCode = child.exitCode;
 
   std::string documentProblem;
   std::uint32_t impliedExit = 0;
   bool crashReport = false;
   try {
-    Json document = documentOf(child.output, shape.schema);
+    Json document = documentOf(child.output, shape);
     if (document.contains("error")) {
       run.error = readError(document, shape.errorHasMatched);
       crashReport = run.error->code == "platform_crashed" || run.error->code == "platform_exited";
@@ -255,7 +261,7 @@ ProbeRun judge(const ChildRun& child, const Shape& shape,
       readResult(document);
     }
     run.document = std::move(document);
-  } catch (const std::exception& error) {
+  } catch (const DocumentError& error) {
     documentProblem = error.what();
     run.error.reset();
   }
@@ -292,6 +298,7 @@ ProbeRun judge(const ChildRun& child, const Shape& shape,
 
 const char* outcomeName(Outcome outcome) {
   switch (outcome) {
+    case Outcome::notRun: return "notRun";
     case Outcome::answered: return "answered";
     case Outcome::failed: return "failed";
     case Outcome::crashed: return "crashed";
@@ -304,21 +311,23 @@ const char* outcomeName(Outcome outcome) {
 
 FennelRun readFennelRun(const ChildRun& child) {
   FennelRun fennel;
-  fennel.run = judge(child, {1, false, false}, [&](const Json& d) { readAdapters(d, fennel); });
+  fennel.run = judge(child, {1, false, false, 8}, [&](const Json& d) { readAdapters(d, fennel); });
   if (fennel.run.outcome != Outcome::answered) fennel.adapters.clear();
   return fennel;
 }
 
 QuarryRun readQuarryRun(const ChildRun& child) {
   QuarryRun quarry;
-  quarry.run = judge(child, {2, false, false}, [&](const Json& d) { readDevices(d, quarry); });
+  quarry.run = judge(child, {2, false, false, 13}, [&](const Json& d) { readDevices(d, quarry); });
   if (quarry.run.outcome != Outcome::answered) quarry.devices.clear();
   return quarry;
 }
 
 BrindleRun readBrindleRun(const ChildRun& child) {
   BrindleRun brindle;
-  brindle.run = judge(child, {1, true, true}, [&](const Json& d) { readBrindleAnswer(d, brindle.answer); });
+  brindle.run = judge(child, {1, true, true, 7}, [&](const Json& d) { readBrindleAnswer(d, brindle.answer); });
   if (brindle.run.outcome != Outcome::answered) brindle.answer = BrindleAnswer{};
   return brindle;
 }
+
+}  // namespace gpu_inventory

@@ -3,5 +3,9 @@
 
 #include <string>
 
+namespace gpu_inventory {
+
 std::wstring utf16Of(const std::string& utf8);
 std::string utf8Of(const std::wstring& utf16);
+
+}  // namespace gpu_inventory

@@ -1,6 +1,6 @@
 #pragma once
-// Reading an untrusted line of JSON: strict, bounded, and never throwing anything but
-// std::exception with a short text of what was wrong.
+// The fields of one object of a probe's document, each read as its schema describes it or a
+// DocumentError naming the path ("adapters[0].luidHighPart").
 
 #include <cstdint>
 #include <initializer_list>
@@ -8,14 +8,10 @@
 
 #include <nlohmann/json.hpp>
 
-// Bytes that are not UTF-8 replaced by U+FFFD, each maximal ill-formed sequence by one.
-std::string repairUtf8(const std::string& bytes);
+#include "strict_json.h"
 
-// One JSON value, with no key twice in an object and nested at most 32 deep; throws
-// std::runtime_error (or nlohmann's parse_error) saying what is wrong.
-nlohmann::ordered_json parseStrictJson(const std::string& text);
+namespace gpu_inventory {
 
-// Checks on one object of a document, each throwing std::runtime_error naming the path.
 const nlohmann::ordered_json& requireObject(const nlohmann::ordered_json& value,
                                             const std::string& path);
 void allowOnlyKeys(const nlohmann::ordered_json& object, std::initializer_list<const char*> keys,
@@ -33,3 +29,5 @@ std::int32_t readInt32(const nlohmann::ordered_json& object, const char* key,
 bool readBool(const nlohmann::ordered_json& object, const char* key, const std::string& path);
 std::string readString(const nlohmann::ordered_json& object, const char* key,
                        const std::string& path);
+
+}  // namespace gpu_inventory

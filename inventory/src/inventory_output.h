@@ -4,7 +4,11 @@
 
 #include <string>
 
-#include "inventory.h"
+#include "gpu_inventory/inventory.h"
+
+namespace gpu_inventory {
 
 std::string inventoryDocument(const Inventory& inventory);
 std::string inventoryTable(const Inventory& inventory);
+
+}  // namespace gpu_inventory

@@ -1,12 +1,16 @@
-#include "inventory.h"
+#include "gpu_inventory/inventory.h"
 
 #include <algorithm>
 #include <condition_variable>
 #include <deque>
+#include <exception>
 #include <functional>
 #include <mutex>
 #include <thread>
 
+#include "full_path.h"
+
+namespace gpu_inventory {
 namespace {
 
 constexpr std::size_t concurrentChildren = 4;
@@ -23,23 +27,26 @@ bool sameLuid(const FennelAdapter& adapter, const VulkanDevice& device) {
 }
 
 // A queue of runs shared by a few workers. A run may add more runs (fennel adds one brindle
-// run per adapter); the workers end when the queue is empty and no run is still going.
+// run per adapter); the workers end when the queue is empty and no run is still going. The
+// first exception of a run is kept for the caller, and the runs still waiting are dropped.
 struct RunQueue {
   std::mutex lock;
   std::condition_variable changed;
   std::deque<std::function<void(RunQueue&)>> waiting;
   std::size_t going = 0;
+  std::exception_ptr failure;
 };
 
 void addRun(RunQueue& queue, std::function<void(RunQueue&)> run) {
   {
     std::lock_guard<std::mutex> hold(queue.lock);
+    if (queue.failure) return;
     queue.waiting.push_back(std::move(run));
   }
   queue.changed.notify_all();
 }
 
-void work(RunQueue& queue) {
+void work(RunQueue& queue) noexcept {
   for (;;) {
     std::function<void(RunQueue&)> run;
     {
@@ -50,13 +57,36 @@ void work(RunQueue& queue) {
       queue.waiting.pop_front();
       ++queue.going;
     }
-    run(queue);
+    std::exception_ptr failure;
+    try {
+      run(queue);
+    } catch (...) {
+      failure = std::current_exception();
+    }
     {
       std::lock_guard<std::mutex> hold(queue.lock);
       --queue.going;
+      if (failure && !queue.failure) queue.failure = failure;
+      if (queue.failure) queue.waiting.clear();
     }
     queue.changed.notify_all();
   }
+}
+
+// Runs the queue on this thread and up to helpers more; returns once every run has ended and
+// every helper has been joined. A helper that cannot be started leaves the work to the others.
+void workThrough(RunQueue& queue, std::size_t helpers) {
+  std::vector<std::thread> threads;
+  threads.reserve(helpers);
+  for (std::size_t i = 0; i < helpers; ++i) {
+    try {
+      threads.emplace_back(work, std::ref(queue));
+    } catch (...) {
+      break;
+    }
+  }
+  work(queue);
+  for (std::thread& thread : threads) thread.join();
 }
 
 }  // namespace
@@ -71,11 +101,13 @@ Inventory takeInventory(const std::string& folder, const InventoryOptions& optio
   FennelRun fennel;
   QuarryRun quarry;
   std::vector<BrindleRun> brindleRuns;
-  const std::string brindle = probePath(folder, "brindle");
+  // Once: a current directory changed by another thread meanwhile changes nothing.
+  const std::string probes = fullFolderPath(folder);
+  const std::string brindle = probePath(probes, "brindle");
 
   RunQueue queue;
   addRun(queue, [&](RunQueue& q) {
-    fennel = readFennelRun(runner(probePath(folder, "fennel"), {}, options.timeout));
+    fennel = readFennelRun(runner(probePath(probes, "fennel"), {}, options.timeout));
     if (fennel.run.outcome != Outcome::answered) return;
     // Each brindle run writes only its own slot, sized before any of them starts.
     brindleRuns.resize(fennel.adapters.size());
@@ -87,14 +119,11 @@ Inventory takeInventory(const std::string& folder, const InventoryOptions& optio
     }
   });
   addRun(queue, [&](RunQueue&) {
-    quarry = readQuarryRun(runner(probePath(folder, "quarry"), {}, options.timeout));
+    quarry = readQuarryRun(runner(probePath(probes, "quarry"), {}, options.timeout));
   });
 
-  const std::size_t workers = options.sequential ? 1 : concurrentChildren;
-  std::vector<std::thread> threads;
-  for (std::size_t i = 1; i < workers; ++i) threads.emplace_back(work, std::ref(queue));
-  work(queue);
-  for (std::thread& thread : threads) thread.join();
+  workThrough(queue, options.sequential ? 0 : concurrentChildren - 1);
+  if (queue.failure) std::rethrow_exception(queue.failure);
   return joinInventory(std::move(fennel), std::move(quarry), std::move(brindleRuns));
 }
 
@@ -117,7 +146,7 @@ Inventory joinInventory(FennelRun fennel, QuarryRun quarry, std::vector<BrindleR
     if (i < brindleRuns.size()) {
       entry.brindle = std::move(brindleRuns[i]);
     } else {
-      entry.brindle.run.problem = "not run";
+      entry.brindle.run.problem = "not run";  // its outcome stays notRun
     }
     inventory.adapters.push_back(std::move(entry));
   }
@@ -128,3 +157,5 @@ Inventory joinInventory(FennelRun fennel, QuarryRun quarry, std::vector<BrindleR
   inventory.quarry = std::move(quarry);
   return inventory;
 }
+
+}  // namespace gpu_inventory

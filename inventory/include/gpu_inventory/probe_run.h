@@ -10,13 +10,19 @@
 
 #include <nlohmann/json.hpp>
 
+namespace gpu_inventory {
+
 // What a child process did, before anyone judges it.
 struct ChildRun {
-  bool started = false;          // false: CreateProcessW (or placing it in its job) failed
+  bool started = false;          // false: it was refused, or could not be started and resumed
   std::uint32_t startError = 0;  // the Win32 error when it did not start
-  std::string startProblem;      // the system's text for that error
+  std::string startProblem;      // what was refused or failed, with the system's text
   bool timedOut = false;         // still running at the timeout; the job was terminated
   bool overflowed = false;       // more than maxProbeOutput bytes; the job was terminated
+  // A wait, or a read of its output or exit code, that failed: the Win32 error, with what
+  // failed and the system's text; the job was terminated and the output is not the whole of it.
+  std::uint32_t watchError = 0;
+  std::string watchProblem;
   std::optional<std::uint32_t> exitCode;  // when the child ended by itself
   std::string output;            // standard output, at most maxProbeOutput bytes
   double seconds = 0;            // from the start until it ended or was stopped
@@ -25,14 +31,17 @@ struct ChildRun {
 
 inline constexpr std::size_t maxProbeOutput = 1024 * 1024;
 
-// Runs one executable with the given arguments (UTF-8), standard input and error on the null
-// device, standard output read while it runs; after it ends, at the timeout, or past 1 MiB of
-// output, everything it started is terminated with it. Windows only.
+// Runs one executable, given by its full path to an .exe (anything else is refused, never
+// resolved against the current directory or handed to cmd.exe), with the given arguments
+// (UTF-8), in the executable's folder as its current directory, standard input and error on
+// the null device, standard output read while it runs; after it ends, at the timeout (below
+// zero is zero), past 1 MiB of output, or on any exit from this function, an exception
+// included, everything it started is terminated with it. Windows only.
 ChildRun runProbe(const std::string& executable, const std::vector<std::string>& arguments,
                   std::chrono::milliseconds timeout);
 
-// The closed list of verdicts.
-enum class Outcome { answered, failed, crashed, timedOut, couldNotStart, garbled };
+// The closed list of verdicts on a run, and notRun for a run that never happened.
+enum class Outcome { notRun, answered, failed, crashed, timedOut, couldNotStart, garbled };
 
 const char* outcomeName(Outcome outcome);  // "answered", "timedOut"... as in the JSON document
 
@@ -42,10 +51,12 @@ struct ProbeError {
 };
 
 struct ProbeRun {
-  Outcome outcome = Outcome::garbled;
+  Outcome outcome = Outcome::notRun;
   std::optional<std::uint32_t> exitCode;  // the unsigned 32-bit value, when the probe ended itself
   double seconds = 0;
   std::string problem;                    // what was seen; empty when answered
   nlohmann::ordered_json document;        // the probe's valid document as printed, or null
   std::optional<ProbeError> error;        // the error object of an error document
 };
+
+}  // namespace gpu_inventory

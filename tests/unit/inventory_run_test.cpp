@@ -1,0 +1,125 @@
+// What runProbe accepts as an executable, and (on Windows, under Wine in the tests) what it
+// refuses to start, the folder its child starts in, and who may open its output pipe.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#ifdef _WIN32
+#include <windows.h>
+#include <aclapi.h>
+
+#include <filesystem>
+#include <fstream>
+#endif
+
+#include "full_path.h"
+#include "gpu_inventory/probe_run.h"
+#include "output_pipe.h"
+
+namespace {
+
+using namespace gpu_inventory;
+
+struct PathCase {
+  const char* path;
+  const char* problem;  // nullptr: accepted
+  const char* folder;
+};
+
+TEST(ExecutablePath, OnlyAFullPathToAnExe) {
+  const std::vector<PathCase> cases = {
+      {"C:\\probes\\fennel.exe", nullptr, "C:\\probes\\"},
+      {"c:/probes/FENNEL.EXE", nullptr, "c:/probes/"},
+      {"\\\\server\\share\\fennel.exe", nullptr, "\\\\server\\share\\"},
+      {"\\\\?\\C:\\probes\\fennel.exe", nullptr, "\\\\?\\C:\\probes\\"},
+      {"fennel.exe", "not a full path", ""},
+      {"probes\\fennel.exe", "not a full path", "probes\\"},
+      {"C:fennel.exe", "not a full path", ""},  // relative to drive C:'s current directory
+      {"\\probes\\fennel.exe", "not a full path", "\\probes\\"},  // on the current drive
+      {"C:\\probes\\fennel.bat", "not an .exe", "C:\\probes\\"},
+      {"C:\\probes\\fennel.CMD", "not an .exe", "C:\\probes\\"},
+      {"C:\\probes\\fennel.exe.bat", "not an .exe", "C:\\probes\\"},
+      {"C:\\probes\\fennel.bat:x.exe", "not an .exe", "C:\\probes\\"},  // a stream of a .bat
+      {"C:\\probes\\", "not an .exe", "C:\\probes\\"},
+      {"C:\\probes\\.exe", "not an .exe", "C:\\probes\\"},
+  };
+  for (const PathCase& c : cases) {
+    const char* problem = executablePathProblem(c.path);
+    EXPECT_EQ(std::string(problem ? problem : "accepted"), std::string(c.problem ? c.problem : "accepted"))
+        << c.path;
+    EXPECT_EQ(folderOf(c.path), c.folder) << c.path;
+  }
+}
+
+#ifdef _WIN32
+
+std::string systemFolder() {
+  wchar_t folder[MAX_PATH];
+  const UINT length = GetSystemDirectoryW(folder, MAX_PATH);
+  return std::filesystem::path(std::wstring(folder, length)).string();
+}
+
+TEST(RunProbe, ABatchFileIsRefusedAndNeverRuns) {
+  namespace fs = std::filesystem;
+  const fs::path folder = fs::temp_directory_path() / "inventory run test";
+  fs::create_directories(folder);
+  const fs::path marker = folder / "ran.txt";
+  fs::remove(marker);
+  const fs::path batch = folder / "fennel.bat";
+  std::ofstream(batch) << "@echo ran > \"" << marker.string() << "\"\r\n";
+  for (const std::string& path : {batch.string(), std::string("fennel.bat"), std::string("cmd.exe")}) {
+    const ChildRun run = runProbe(path, {}, std::chrono::seconds(10));
+    EXPECT_FALSE(run.started) << path;
+    EXPECT_EQ(run.startError, static_cast<std::uint32_t>(ERROR_BAD_PATHNAME)) << path;
+    EXPECT_NE(run.startProblem.find("refused"), std::string::npos) << run.startProblem;
+  }
+  EXPECT_FALSE(fs::exists(marker)) << "cmd.exe ran the batch file";
+}
+
+TEST(RunProbe, TheChildStartsInItsOwnFolderAndANegativeTimeoutIsZero) {
+  const std::string folder = systemFolder();
+  const ChildRun run = runProbe(folder + "\\cmd.exe", {"/c", "cd"}, std::chrono::seconds(30));
+  ASSERT_TRUE(run.started) << run.startProblem;
+  EXPECT_FALSE(run.timedOut);
+  EXPECT_EQ(run.exitCode, 0u);
+  std::string printed = run.output;
+  while (!printed.empty() && (printed.back() == '\n' || printed.back() == '\r')) printed.pop_back();
+  EXPECT_STRCASEEQ(printed.c_str(), folder.c_str());
+
+  const ChildRun hurried = runProbe(folder + "\\cmd.exe", {"/c", "cd"}, std::chrono::milliseconds(-5));
+  EXPECT_TRUE(hurried.timedOut);
+  EXPECT_EQ(hurried.timeoutSeconds, 0.0);
+}
+
+TEST(OutputPipe, OnlyTheCurrentUserMayOpenIt) {
+  OutputPipe pipe;
+  ASSERT_EQ(openOutputPipe(pipe), 0u);
+  ASSERT_TRUE(pipe.writeEnd);
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  ASSERT_EQ(GetSecurityInfo(pipe.readEnd.get(), SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                            nullptr, &dacl, nullptr, &descriptor),
+            static_cast<DWORD>(ERROR_SUCCESS));
+  ASSERT_NE(dacl, nullptr) << "no access list: everyone may open it";
+  EXPECT_EQ(dacl->AceCount, 1);
+  void* ace = nullptr;
+  ASSERT_TRUE(GetAce(dacl, 0, &ace));
+  const auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
+  EXPECT_EQ(allowed->Header.AceType, ACCESS_ALLOWED_ACE_TYPE);
+
+  HANDLE token = nullptr;
+  ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
+  std::vector<ULONGLONG> user(64);
+  DWORD size = 0;
+  ASSERT_TRUE(GetTokenInformation(token, TokenUser, user.data(),
+                                  static_cast<DWORD>(user.size() * sizeof user[0]), &size));
+  CloseHandle(token);
+  const PSID own = reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid;
+  EXPECT_TRUE(EqualSid(const_cast<DWORD*>(&allowed->SidStart), own));
+  LocalFree(descriptor);
+}
+
+#endif
+
+}  // namespace
