@@ -4,8 +4,9 @@
 # under Wine with a virtual X server. Prints each probe's time as a ratio to its minimal
 # program, and the peak memory (maximum resident set) of each. Then inventory.exe: one probe at
 # a time against a shell script that runs the same probes back to back plus inventory.exe's own
-# start (--help), and the default (up to four at once) against one at a time. Not a test: it
-# only reports.
+# start (--help), and the default (up to four at once) against one at a time. Last, natively,
+# how long the parent takes to judge a mebibyte of a probe's output in the shapes that cost a
+# reader most, beside nlohmann's callback parser on smaller ones. Not a test: it only reports.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -107,3 +108,7 @@ for program, base in (("inventory.exe --sequential", "probes back to back"),
     print("%-28s %10.1f %-28s %10.1f %8.3f" % (program, t["mean"] * 1e3, base, b["mean"] * 1e3,
           t["mean"] / b["mean"]))
 PY
+
+echo
+echo "== judging a probe's output (inventory/), fastest of 10 runs"
+"$native/bench/reader_benchmark" 10
