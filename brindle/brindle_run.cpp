@@ -30,12 +30,12 @@ void printUsage() {
       2);
 }
 
-// Acquires, matches and prints the document; returns the exit code.
-int acquireAndReport(const LuidArguments& luid, const BrindlePlatform& platform, RunState& state) {
+// Acquires, matches and prints the document, which decides the exit code.
+void acquireAndReport(const LuidArguments& luid, const BrindlePlatform& platform, RunState& state) {
   enterPlatformPart(kPartDxgi);
   if (hresultFailed(platform.com.initialize())) {
     printJsonError("com_init_failed", "CoInitializeEx failed");
-    return 1;
+    return;
   }
   state.comInitialized = true;
 
@@ -43,7 +43,7 @@ int acquireAndReport(const LuidArguments& luid, const BrindlePlatform& platform,
   if (hresultFailed(factoryResult) || state.factory == nullptr) {
     state.factory = nullptr;  // a failed call owns nothing, whatever it left behind
     printJsonError("dxgi_factory_failed", "CreateDXGIFactory1 failed");
-    return 1;
+    return;
   }
 
   const HResult lookupResult =
@@ -55,13 +55,13 @@ int acquireAndReport(const LuidArguments& luid, const BrindlePlatform& platform,
                                  static_cast<unsigned>(luid.lowPart), static_cast<int>(luid.highPart),
                                  static_cast<unsigned>(lookupResult))
                        .text);
-    return 1;
+    return;
   }
 
   enterPlatformPart(kPartOpenCl);
   switch (bindOpenClRuntime(platform.modules, state.runtime, state.platforms)) {
-    case BindOutcome::errorPrinted: return 1;
-    case BindOutcome::noPlatformsPrinted: return 0;
+    case BindOutcome::errorPrinted:
+    case BindOutcome::noPlatformsPrinted: return;
     case BindOutcome::ready: break;
   }
 
@@ -69,11 +69,10 @@ int acquireAndReport(const LuidArguments& luid, const BrindlePlatform& platform,
   counters.platformCount = static_cast<std::uint32_t>(state.platforms.size());
   if (state.runtime.getExtensionFunctionAddressForPlatform != nullptr &&
       matchByD3D11Sharing(state.adapter, state.platforms, state.runtime, counters)) {
-    return 0;
+    return;
   }
-  if (matchByLuid(luid.lowPart, luid.highPart, state.platforms, state.runtime, counters)) return 0;
+  if (matchByLuid(luid.lowPart, luid.highPart, state.platforms, state.runtime, counters)) return;
   printNoMatchDocument(counters);
-  return 0;
 }
 
 // After the document, on every path: runtime, adapter, factory, COM, platform list.
@@ -93,16 +92,16 @@ void releaseRun(const BrindlePlatform& platform, RunState& state) {
 
 int runBrindle(int argc, const char* const* argv, const BrindlePlatform& platform) {
   setBinaryStdout();
-  guardStdout(platform.process);   // what the platform prints goes to the null device
+  if (!guardStdout(platform.process)) return endRun();  // chatter would reach the document
   guardCrashes(platform.process);  // a crash or an abort before the document becomes one
   guardExits(platform.process);    // so does an exit that the run did not make
   const LuidArguments luid = scanCommandLine(argc, argv);
   if (luid.helpRequested || !luid.lowGiven || !luid.highGiven) {
     printUsage();
-    return endRun(2);
+    return endRun();
   }
   RunState state;
-  const int exitCode = acquireAndReport(luid, platform, state);
+  acquireAndReport(luid, platform, state);
   releaseRun(platform, state);
-  return endRun(exitCode);
+  return endRun();
 }

@@ -8,7 +8,7 @@
 
 #include "brindle_run.h"
 #include "match_d3d11.h"
-#include "output_guard.h"
+#include "reclaiming.h"
 
 // The sharing match spells out cl_khr_d3d11_sharing's names without the D3D headers.
 static_assert(kClD3D11DxgiAdapterKhr == CL_D3D11_DXGI_ADAPTER_KHR);
@@ -18,11 +18,15 @@ static_assert(sizeof(HRESULT) == sizeof(HResult));
 
 namespace {
 
+using CreateFactoryFunction = HRESULT(WINAPI*)(REFIID, void**);
+
+// dxgi.dll from System32 once the output guard is in place (systemSymbol).
 HResult createFactory(void** factory) {
   *factory = nullptr;
-  const HRESULT result = CreateDXGIFactory1(__uuidof(IDXGIFactory4), factory);
-  reclaimCrashHandlers();  // DXGI loads the display drivers
-  return result;
+  const auto create =
+      reinterpret_cast<CreateFactoryFunction>(systemSymbol(L"dxgi.dll", "CreateDXGIFactory1"));
+  if (create == nullptr) return HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
+  return create(__uuidof(IDXGIFactory4), factory);
 }
 
 HResult enumAdapterByLuid(void* factory, std::uint32_t lowPart, std::int32_t highPart,
@@ -38,7 +42,10 @@ HResult enumAdapterByLuid(void* factory, std::uint32_t lowPart, std::int32_t hig
 }  // namespace
 
 int main(int argc, char** argv) {
-  const BrindlePlatform platform{windowsComApi(), {createFactory, enumAdapterByLuid},
-                                 windowsModuleApi(), windowsProcessApi()};
+  const BrindlePlatform platform{
+      windowsComApi(),
+      {reclaiming<createFactory>, reclaiming<enumAdapterByLuid>},
+      windowsModuleApi(),
+      windowsProcessApi()};
   return runBrindle(argc, argv, platform);
 }

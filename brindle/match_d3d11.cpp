@@ -2,8 +2,11 @@
 
 #include "checked_alloc.h"
 #include "opencl_queries.h"
+#include "reclaiming.h"
 
 namespace {
+
+constexpr char kSharingFunctionName[] = "clGetDeviceIDsFromD3D11KHR";
 
 struct ChosenDevice {
   cl_device_id device;
@@ -32,8 +35,10 @@ bool matchByD3D11Sharing(void* adapter, const std::vector<cl_platform_id>& platf
     if (!hasExtension(extensions, "cl_khr_d3d11_sharing")) continue;
     ++counters.d3d11SharingPlatforms;
 
-    const auto getDevices = reinterpret_cast<ClGetDeviceIDsFromD3D11Khr>(
-        runtime.getExtensionFunctionAddressForPlatform(platform, "clGetDeviceIDsFromD3D11KHR"));
+    // Each platform's own function, called as the runtime's exports are.
+    const auto getDevices = reclaimingPointer<kSharingFunctionName>(
+        reinterpret_cast<ClGetDeviceIDsFromD3D11Khr>(
+            runtime.getExtensionFunctionAddressForPlatform(platform, kSharingFunctionName)));
     if (getDevices == nullptr) continue;
 
     cl_uint count = 0;

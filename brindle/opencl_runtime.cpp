@@ -3,14 +3,18 @@
 #include "checked_alloc.h"
 #include "json_output.h"
 #include "output_guard.h"
+#include "reclaiming.h"
 
 const wchar_t kOpenClLibraryName[] = L"OpenCL.dll";
 
 namespace {
 
-template <typename Function>
+// The entry point, called through a function that puts the probe's crash handlers back after
+// each call: the runtime loads drivers on its first calls, and any call may run code that
+// installs handlers of its own.
+template <auto Slot, typename Function>
 Function resolve(const ModuleApi& modules, void* module, const char* name) {
-  return reinterpret_cast<Function>(modules.symbol(module, name));
+  return reclaimingPointer<Slot>(reinterpret_cast<Function>(modules.symbol(module, name)));
 }
 
 void printNoPlatforms() {
@@ -31,13 +35,17 @@ BindOutcome bindOpenClRuntime(const ModuleApi& modules, OpenClRuntime& runtime,
   }
 
   // All five are looked up before any result is judged.
-  runtime.getPlatformIDs = resolve<ClGetPlatformIDs>(modules, runtime.module, "clGetPlatformIDs");
-  runtime.getPlatformInfo =
-      resolve<ClGetPlatformInfo>(modules, runtime.module, "clGetPlatformInfo");
-  runtime.getDeviceIDs = resolve<ClGetDeviceIDs>(modules, runtime.module, "clGetDeviceIDs");
-  runtime.getDeviceInfo = resolve<ClGetDeviceInfo>(modules, runtime.module, "clGetDeviceInfo");
+  runtime.getPlatformIDs = resolve<&OpenClRuntime::getPlatformIDs, ClGetPlatformIDs>(
+      modules, runtime.module, "clGetPlatformIDs");
+  runtime.getPlatformInfo = resolve<&OpenClRuntime::getPlatformInfo, ClGetPlatformInfo>(
+      modules, runtime.module, "clGetPlatformInfo");
+  runtime.getDeviceIDs = resolve<&OpenClRuntime::getDeviceIDs, ClGetDeviceIDs>(
+      modules, runtime.module, "clGetDeviceIDs");
+  runtime.getDeviceInfo = resolve<&OpenClRuntime::getDeviceInfo, ClGetDeviceInfo>(
+      modules, runtime.module, "clGetDeviceInfo");
   runtime.getExtensionFunctionAddressForPlatform =
-      resolve<ClGetExtensionFunctionAddressForPlatform>(
+      resolve<&OpenClRuntime::getExtensionFunctionAddressForPlatform,
+              ClGetExtensionFunctionAddressForPlatform>(
           modules, runtime.module, "clGetExtensionFunctionAddressForPlatform");
   if (runtime.getPlatformIDs == nullptr || runtime.getPlatformInfo == nullptr ||
       runtime.getDeviceIDs == nullptr || runtime.getDeviceInfo == nullptr) {
@@ -45,10 +53,9 @@ BindOutcome bindOpenClRuntime(const ModuleApi& modules, OpenClRuntime& runtime,
     return BindOutcome::errorPrinted;
   }
 
-  // The first call loads the installed drivers (ICDs), which may install crash handlers.
+  // The first call loads the installed drivers (ICDs).
   cl_uint count = 0;
   const cl_int countResult = runtime.getPlatformIDs(0, nullptr, &count);
-  reclaimCrashHandlers();
   if (countResult == kClPlatformNotFoundKhr || count == 0) {
     printNoPlatforms();
     return BindOutcome::noPlatformsPrinted;
@@ -65,7 +72,6 @@ BindOutcome bindOpenClRuntime(const ModuleApi& modules, OpenClRuntime& runtime,
     return BindOutcome::errorPrinted;
   }
   const cl_int listResult = runtime.getPlatformIDs(count, platforms.data(), nullptr);
-  reclaimCrashHandlers();
   if (listResult != CL_SUCCESS) {
     printJsonError("opencl_platform_enum_failed",
                    formatMessage("clGetPlatformIDs (2nd call) failed: %d", listResult).text);

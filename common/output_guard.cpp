@@ -1,7 +1,6 @@
 #include "output_guard.h"
 
 #include <atomic>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 
@@ -13,12 +12,7 @@ struct GuardState {
   bool guarded = false;  // without a guard the document goes to stdout as it is
   bool crashesGuarded = false;
   ProcessApi process{};
-  bool writeFailed = false;
-  volatile std::sig_atomic_t documentStarted = 0;
-  volatile std::sig_atomic_t documentExitCode = 1;
-  volatile std::sig_atomic_t runEnded = 0;
-  volatile std::sig_atomic_t runExitCode = 1;
-  const char* volatile part = nullptr;
+  std::atomic<const char*> part{nullptr};
   // The error document around its code and its message, and the room to assemble it.
   char beforeCode[160] = {};
   char beforeMessage[32] = {};
@@ -27,7 +21,41 @@ struct GuardState {
 };
 
 GuardState state;
-std::atomic<bool> reporting{false};
+
+// The document's life in one word: the phase in the low two bits and, while the document is
+// being written, the writing thread's identifier above them.
+enum Phase : std::uint64_t { kNothingWritten = 0, kWriting = 1, kWritten = 2, kEnding = 3 };
+static_assert(std::atomic<std::uint64_t>::is_always_lock_free, "claimed from signal handlers");
+std::atomic<std::uint64_t> documentPhase{kNothingWritten};
+std::atomic<int> documentExitCode{1};  // the written document's; read once it is written
+
+std::uint64_t phaseOf(std::uint64_t word) { return word & 3u; }
+std::uint64_t writingByThisThread() { return state.process.currentThread() << 2 | kWriting; }
+
+// What a report or the run's end found when it claimed the last phase.
+struct Ending {
+  bool first;        // false: another thread had claimed it and ends the process
+  bool written;      // the document had been written (whole, or its write had failed)
+  bool begun;        // a document was being written: it may be cut
+};
+
+// Claims the last phase. A document being written by another thread is waited for where that
+// thread still runs; one being written by this thread (its own crash) is left cut.
+Ending claimEnd(bool waitForOtherWriter) {
+  const std::uint64_t self = writingByThisThread();
+  std::uint64_t seen = documentPhase.load();
+  for (;;) {
+    if (phaseOf(seen) == kEnding) return {false, false, false};
+    if (phaseOf(seen) == kWriting && seen != self && waitForOtherWriter) {
+      state.process.yieldToOthers();
+      seen = documentPhase.load();
+      continue;
+    }
+    if (documentPhase.compare_exchange_weak(seen, kEnding)) {
+      return {true, phaseOf(seen) == kWritten, phaseOf(seen) == kWriting};
+    }
+  }
+}
 
 // Appends text to the report without the C library's formatting, within its room.
 std::size_t append(std::size_t at, const char* text) {
@@ -83,26 +111,35 @@ std::size_t startReport(const char* code, const char* firstWord) {
 }
 
 std::size_t finishReport(std::size_t at) {
-  const char* part = state.part;
+  const char* part = state.part.load();
   if (part != nullptr) at = append(append(at, " in "), part);
   return append(at, state.tail);
 }
 
+// The report for what the claim found: the error document only when nothing had been begun.
+FatalReport reportFor(const Ending& ending, const char* code, const char* firstWord,
+                      std::uint32_t number, bool withNumber, bool hexadecimal) {
+  if (!ending.first) return {nullptr, 0, 1, false};
+  if (ending.written) return {nullptr, 0, documentExitCode.load(), true};
+  if (ending.begun) return {nullptr, 0, 1, true};
+  std::size_t at = startReport(code, firstWord);
+  if (withNumber) at = appendNumber(append(at, " "), number, hexadecimal);
+  return {state.report, finishReport(at), 1, true};
+}
+
 }  // namespace
 
-void guardStdout(const ProcessApi& process) {
+bool guardStdout(const ProcessApi& process) {
   state.guarded = true;
   state.crashesGuarded = false;
   state.process = process;
-  state.writeFailed = false;
-  state.documentStarted = 0;
-  state.documentExitCode = 1;
-  state.runEnded = 0;
-  state.runExitCode = 1;
   state.part = nullptr;
+  documentPhase = kNothingWritten;
+  documentExitCode = 1;
   prepareReports();
-  reporting.store(false);
-  process.silenceStdout();
+  if (process.silenceStdout()) return true;
+  printJsonError(kNullDeviceUnavailable, "The null device could not be opened");
+  return false;
 }
 
 void guardCrashes(const ProcessApi& process) {
@@ -118,43 +155,37 @@ void reclaimCrashHandlers() {
 
 void enterPlatformPart(const char* part) { state.part = part; }
 
-void emitDocument(const std::string& document, int exitCode) {
-  state.documentExitCode = exitCode;
-  state.documentStarted = 1;
-  bool written = false;
-  if (state.guarded) {
-    written = state.process.writeStdout(document.data(), document.size());
-  } else {
-    written = std::fwrite(document.data(), 1, document.size(), stdout) == document.size() &&
-              std::fflush(stdout) == 0;
+bool emitDocument(const std::string& document, int exitCode) {
+  if (!state.guarded) {
+    return std::fwrite(document.data(), 1, document.size(), stdout) == document.size() &&
+           std::fflush(stdout) == 0;
   }
-  if (!written) {
-    state.writeFailed = true;
-    state.documentExitCode = 1;
-  }
+  // Nothing may run between the claim and the write: a crash there would leave no document.
+  const std::uint64_t self = writingByThisThread();
+  std::uint64_t expected = kNothingWritten;
+  if (!documentPhase.compare_exchange_strong(expected, self)) return false;
+  const bool written = state.process.writeStdout(document.data(), document.size());
+  documentExitCode = written ? exitCode : 1;
+  expected = self;
+  documentPhase.compare_exchange_strong(expected, kWritten);
+  return written;
 }
 
-int endRun(int exitCode) {
-  const int code = state.writeFailed ? 1 : exitCode;
-  state.runExitCode = code;
-  state.runEnded = 1;
-  if (state.guarded) state.process.endProcess(code);
+int endRun() {
+  const Ending ending = claimEnd(true);
+  if (!ending.first) {
+    state.process.awaitEnd();  // a report under way ends the process with its own code
+    return 1;
+  }
+  const int code = ending.written ? documentExitCode.load() : 1;
+  state.process.endProcess(code);
   return code;
 }
 
 FatalReport reportCrash(const char* kind, std::uint32_t code, bool hexadecimal) {
-  if (reporting.exchange(true)) return {nullptr, 0, 1, false, false};
-  if (state.documentStarted != 0) return {nullptr, 0, state.documentExitCode, true, false};
-  const std::size_t at = append(startReport("platform_crashed", kind), " ");
-  const std::size_t length = finishReport(appendNumber(at, code, hexadecimal));
-  return {state.report, length, 1, true, false};
+  return reportFor(claimEnd(true), "platform_crashed", kind, code, true, hexadecimal);
 }
 
-FatalReport reportExit() {
-  if (state.runEnded != 0) return {nullptr, 0, state.runExitCode, true, true};
-  const int exitCode = state.documentStarted != 0 ? state.documentExitCode : 1;
-  if (reporting.exchange(true)) return {nullptr, 0, exitCode, false, false};
-  if (state.documentStarted != 0) return {nullptr, 0, exitCode, true, false};
-  const std::size_t length = finishReport(startReport("platform_exited", "exit"));
-  return {state.report, length, 1, true, false};
+FatalReport reportExit(bool otherThreadsRun) {
+  return reportFor(claimEnd(otherThreadsRun), "platform_exited", "exit", 0, false, false);
 }

@@ -5,6 +5,18 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
+#include <exception>
+
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+#define PROBES_LEAK_CHECK 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#include <sanitizer/lsan_interface.h>
+#define PROBES_LEAK_CHECK 1
+#endif
+#endif
 
 #include "output_guard.h"
 #include "platform_api.h"
@@ -24,28 +36,27 @@ bool writeAll(int fd, const char* bytes, std::size_t length) {
   return true;
 }
 
-void silenceStdout() {
+bool silenceStdout() {
   std::fflush(stdout);
   keptStdout = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
-  const int null = open("/dev/null", O_WRONLY);
-  if (null >= 0 && null != STDOUT_FILENO) {
-    dup2(null, STDOUT_FILENO);
-    close(null);
-  }
   // A parent that closed its end makes the write fail (exit 1) instead of killing the probe.
   signal(SIGPIPE, SIG_IGN);
+  const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+  if (null < 0) return false;
+  if (null == STDOUT_FILENO) return true;
+  const bool moved = dup2(null, STDOUT_FILENO) == STDOUT_FILENO;
+  close(null);
+  return moved;
 }
 
 bool writeStdout(const char* bytes, std::size_t length) {
-  // Chatter still in a stdio buffer goes to the null device now, never after the document.
-  std::fflush(stdout);
   return keptStdout >= 0 && writeAll(keptStdout, bytes, length);
 }
 
 // Writes the report's document, if it has one, and ends the process with its exit code.
 [[noreturn]] void endWith(const FatalReport& report) {
   if (!report.first) {
-    for (;;) pause();  // another thread is reporting and ends the process
+    for (;;) pause();  // another thread ends the process
   }
   if (report.length > 0 && keptStdout >= 0) writeAll(keptStdout, report.bytes, report.length);
   _exit(report.exitCode);
@@ -55,14 +66,17 @@ void onFatalSignal(int signalNumber) {
   endWith(reportCrash("signal", static_cast<std::uint32_t>(signalNumber), false));
 }
 
-// exit() from any thread, before the run's own end.
-void onExit() {
-  const FatalReport report = reportExit();
-  if (report.runEnded) return;  // the run's own exit goes on, the sanitizers' leak check too
-  endWith(report);
+// std::terminate, reported as the abort it would have become, without the default handler's
+// allocation and message on standard error.
+[[noreturn]] void onTerminate() {
+  endWith(reportCrash("signal", static_cast<std::uint32_t>(SIGABRT), false));
 }
 
-// A crash from a stack overflow still needs a stack to report on.
+// exit() from any thread: the run's own end never calls it (endProcess).
+void onExit() { endWith(reportExit(true)); }
+
+// A crash from a stack overflow still needs a stack to report on. Only the main thread has
+// this one: an overflow in a thread that a driver started ends the process without a report.
 alignas(16) char alternateStack[64 * 1024];
 
 void catchCrashes() {
@@ -75,6 +89,7 @@ void catchCrashes() {
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_ONSTACK;
   for (const int fatal : {SIGSEGV, SIGBUS, SIGILL, SIGFPE, SIGABRT}) sigaction(fatal, &action, nullptr);
+  std::set_terminate(onTerminate);
 }
 
 void catchExits() {
@@ -82,11 +97,32 @@ void catchExits() {
   if (!registered) registered = std::atexit(onExit) == 0;
 }
 
-// main returns and the exit goes on: the exit handler sees that the run has ended.
-void endProcess(int) {}
+std::uint64_t currentThread() { return static_cast<std::uint64_t>(gettid()); }
+
+void yieldToOthers() {
+  const timespec millisecond{0, 1000000};
+  nanosleep(&millisecond, nullptr);
+}
+
+void awaitEnd() {
+  for (;;) pause();
+}
+
+// The document decides the exit code: _exit, so that no destructor of a driver still loaded
+// and no exit handler runs after it. A sanitized build checks for leaks first, as its exit
+// would have, with the default abort so that a leak fails the run rather than becoming a
+// report.
+void endProcess(int exitCode) {
+#ifdef PROBES_LEAK_CHECK
+  signal(SIGABRT, SIG_DFL);
+  __lsan_do_leak_check();
+#endif
+  _exit(exitCode);
+}
 
 }  // namespace
 
 ProcessApi posixProcessApi() {
-  return {silenceStdout, writeStdout, catchCrashes, catchExits, endProcess};
+  return {silenceStdout, writeStdout,   catchCrashes, catchExits,
+          currentThread, yieldToOthers, awaitEnd,     endProcess};
 }

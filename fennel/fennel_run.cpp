@@ -116,14 +116,14 @@ void printAdapterDocument(const FennelPlatform& platform, bool dxcoreAvailable,
 
 int runFennel(const FennelPlatform& platform) {
   setBinaryStdout();
-  guardStdout(platform.process);   // what the platform prints goes to the null device
+  if (!guardStdout(platform.process)) return endRun();  // chatter would reach the document
   guardCrashes(platform.process);  // a crash or an abort before the document becomes one
   guardExits(platform.process);    // so does an exit that the run did not make
 
   enterPlatformPart(kPartDxgi);
   if (hresultFailed(platform.com.initialize())) {
     printJsonError("com_init_failed", "CoInitializeEx failed");
-    return endRun(1);
+    return endRun();
   }
 
   void* factory = nullptr;
@@ -134,7 +134,7 @@ int runFennel(const FennelPlatform& platform) {
                                  static_cast<unsigned>(factoryResult))
                        .text);
     platform.com.uninitialize();
-    return endRun(1);
+    return endRun();
   }
 
   // DXCore outlives DXGI, COM and the printing; it goes last, also on an exception.
@@ -151,5 +151,5 @@ int runFennel(const FennelPlatform& platform) {
   printAdapterDocument(platform, probe.available, records);
   std::vector<AdapterRecord>().swap(records);
   probeGuard.reset();
-  return endRun(0);
+  return endRun();
 }

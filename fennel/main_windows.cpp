@@ -10,7 +10,7 @@
 #include <cstring>
 
 #include "fennel_run.h"
-#include "output_guard.h"
+#include "reclaiming.h"
 
 static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 names are copied unit for unit");
 static_assert(kDxcorePropertyIsIntegrated ==
@@ -18,13 +18,17 @@ static_assert(kDxcorePropertyIsIntegrated ==
 
 namespace {
 
+using CreateFactoryFunction = HRESULT(WINAPI*)(REFIID, void**);
+
+// dxgi.dll from System32 once the output guard is in place (systemSymbol).
 HResult createFactory(FactoryInterface which, void** factory) {
   *factory = nullptr;
+  const auto create =
+      reinterpret_cast<CreateFactoryFunction>(systemSymbol(L"dxgi.dll", "CreateDXGIFactory1"));
+  if (create == nullptr) return HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
   const IID& iid =
       which == FactoryInterface::factory4 ? __uuidof(IDXGIFactory4) : __uuidof(IDXGIFactory1);
-  const HRESULT result = CreateDXGIFactory1(iid, factory);
-  reclaimCrashHandlers();  // DXGI loads the display drivers
-  return result;
+  return create(iid, factory);
 }
 
 HResult enumAdapters1(void* factory, std::uint32_t ordinal, void** adapter) {
@@ -52,9 +56,7 @@ using CreateAdapterFactoryFunction = HRESULT(WINAPI*)(REFIID, void**);
 HResult createAdapterFactory(ProcAddress entryPoint, void** factory) {
   *factory = nullptr;
   const auto create = reinterpret_cast<CreateAdapterFactoryFunction>(entryPoint);
-  const HRESULT result = create(IID_IDXCoreAdapterFactory, factory);
-  reclaimCrashHandlers();  // DXCore loads the display drivers
-  return result;
+  return create(IID_IDXCoreAdapterFactory, factory);
 }
 
 HResult getAdapterByLuid(void* factory, std::uint32_t lowPart, std::int32_t highPart,
@@ -87,10 +89,11 @@ int wideToUtf8(const char16_t* text, int length, char* out, int outSize) {
 int main() {
   const FennelPlatform platform{
       windowsComApi(),
-      {createFactory, enumAdapters1, getDesc1},
+      {reclaiming<createFactory>, reclaiming<enumAdapters1>, reclaiming<getDesc1>},
       windowsModuleApi(),
-      {createAdapterFactory, getAdapterByLuid, isPropertySupported, getProperty},
-      {wideToUtf8},
+      {reclaiming<createAdapterFactory>, reclaiming<getAdapterByLuid>,
+       reclaiming<isPropertySupported>, reclaiming<getProperty>},
+      {reclaiming<wideToUtf8>},
       windowsProcessApi(),
   };
   return runFennel(platform);

@@ -8,16 +8,13 @@
 
 #include <windows.h>
 
-#include "output_guard.h"
 #include "quarry_run.h"
+#include "reclaiming.h"
 
 namespace {
 
 bool loadVulkanLoader() {
-  const bool loaded =
-      LoadLibraryExW(L"vulkan-1.dll", nullptr, LOAD_LIBRARY_SEARCH_DEFAULT_DIRS) != nullptr;
-  reclaimCrashHandlers();  // the loader's DllMain may have installed handlers of its own
-  return loaded;
+  return LoadLibraryExW(L"vulkan-1.dll", nullptr, LOAD_LIBRARY_SEARCH_DEFAULT_DIRS) != nullptr;
 }
 
 }  // namespace
@@ -25,7 +22,7 @@ bool loadVulkanLoader() {
 int main() {
   const QuarryPlatform platform{
       windowsProcessApi(),
-      loadVulkanLoader,
+      reclaiming<loadVulkanLoader>,
       loaderVulkanApi()};
   return runQuarry(platform);
 }

@@ -87,14 +87,14 @@ void printEnumFailure(const char* format, VkResult result) {
 
 int runQuarry(const QuarryPlatform& platform) {
   setBinaryStdout();
-  guardStdout(platform.process);   // what the loader, layers and drivers print goes to null
+  if (!guardStdout(platform.process)) return endRun();  // chatter would reach the document
   guardCrashes(platform.process);  // a crash or an abort before the document becomes one
   guardExits(platform.process);    // so does an exit that the run did not make
 
   enterPlatformPart(kPartVulkan);
   if (!platform.loadVulkanLoader()) {
     printJsonError("vulkan_init_failed", "vulkan-1.dll not found");
-    return endRun(1);
+    return endRun();
   }
   const VulkanApi& vulkan = platform.vulkan;
   const Instance instance = createInstance(vulkan);
@@ -103,7 +103,7 @@ int runQuarry(const QuarryPlatform& platform) {
                    formatMessage("vkCreateInstance failed with error code %d",
                                  static_cast<int>(instance.failure))
                        .text);
-    return endRun(1);
+    return endRun();
   }
 
   std::uint32_t count = 0;
@@ -111,7 +111,7 @@ int runQuarry(const QuarryPlatform& platform) {
   if (countResult != VK_SUCCESS) {
     printEnumFailure("vkEnumeratePhysicalDevices failed with error code %d", countResult);
     vulkan.destroyInstance(instance.handle, nullptr);
-    return endRun(1);
+    return endRun();
   }
 
   std::vector<VkPhysicalDevice> handles;
@@ -120,7 +120,7 @@ int runQuarry(const QuarryPlatform& platform) {
       printEnumFailure("vkEnumeratePhysicalDevices failed with error code %d",
                        VK_ERROR_OUT_OF_HOST_MEMORY);
       vulkan.destroyInstance(instance.handle, nullptr);
-      return endRun(1);
+      return endRun();
     }
     const VkResult listResult =
         vulkan.enumeratePhysicalDevices(instance.handle, &count, handles.data());
@@ -128,7 +128,7 @@ int runQuarry(const QuarryPlatform& platform) {
       printEnumFailure("vkEnumeratePhysicalDevices (2nd call) failed with error code %d",
                        listResult);
       vulkan.destroyInstance(instance.handle, nullptr);
-      return endRun(1);
+      return endRun();
     }
     // The call rewrites the count to the handles written; it can only shrink.
     if (count > handles.size()) count = static_cast<std::uint32_t>(handles.size());
@@ -139,11 +139,11 @@ int runQuarry(const QuarryPlatform& platform) {
     printEnumFailure("vkEnumeratePhysicalDevices failed with error code %d",
                      VK_ERROR_OUT_OF_HOST_MEMORY);
     vulkan.destroyInstance(instance.handle, nullptr);
-    return endRun(1);
+    return endRun();
   }
 
   // Every Vulkan object is gone before the first byte of the document.
   vulkan.destroyInstance(instance.handle, nullptr);
   printDeviceDocument(records);
-  return endRun(0);
+  return endRun();
 }

@@ -133,7 +133,10 @@ class FakeRuntimeTest(unittest.TestCase):
                 ({"FAKE_OPENCL_FOREIGN": "pass", "FAKE_OPENCL_CRASH": "call"},
                  crashed % b"exception 0xC0000005"),
                 ({"FAKE_OPENCL_FOREIGN": "exit", "FAKE_OPENCL_CRASH": "call:abort"},
-                 crashed % b"signal 22")):
+                 crashed % b"signal 22"),
+                # Ignored faults would resume the faulting instruction forever.
+                ({"FAKE_OPENCL_FOREIGN": "ignore", "FAKE_OPENCL_CRASH": "call"},
+                 crashed % b"exception 0xC0000005")):
             out, code = self.run_with_fake("full", "luid", misbehaviour=misbehaviour)
             self.assertEqual(out, expected, misbehaviour)
             self.assertEqual(code, 1, misbehaviour)

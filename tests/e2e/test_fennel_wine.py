@@ -139,6 +139,9 @@ class FakeDxcoreTest(unittest.TestCase):
                 ({"FAKE_DXCORE_CRASH": "call:_exit"}, exited),
                 ({"FAKE_DXCORE_CRASH": "load:exit"}, exited),
                 ({"FAKE_DXCORE_FOREIGN": "exit", "FAKE_DXCORE_CRASH": "call"},
+                 crashed % b"exception 0xC0000005"),
+                # Handlers installed in one query do not take a crash in the next.
+                ({"FAKE_DXCORE_FOREIGN": "call:exit", "FAKE_DXCORE_CRASH": "query"},
                  crashed % b"exception 0xC0000005")):
             out, code, _ = self.run_fennel("dxcore", "yes", misbehaviour)
             self.assertEqual(out, expected, misbehaviour)

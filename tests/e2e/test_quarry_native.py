@@ -62,10 +62,17 @@ class FakeDriverTest(unittest.TestCase):
                                ("crash-in-thread", crashed % b"signal 11"),
                                ("abort", crashed % b"signal 6"),
                                ("foreign-handler", crashed % b"signal 11"),
+                               ("foreign-in-query", crashed % b"signal 11"),
                                ("exit", exited), ("exit-at-load", exited), ("exit-at-unload", exited)):
             done = run_quarry(mode)
             self.assertEqual(done.stdout, expected, mode)
             self.assertEqual(done.returncode, 1, mode)
+
+    def test_a_driver_that_stays_loaded_cannot_change_the_exit_code(self):
+        done = run_quarry("fail-then-_exit-at-end")
+        self.assertEqual(done.stdout, b'{"schema":2,"error":{"code":"vulkan_enum_failed","message":'
+                                      b'"vkEnumeratePhysicalDevices failed with error code -3"}}\n')
+        self.assertEqual(done.returncode, 1)
 
     def test_a_document_that_cannot_be_written_is_a_failure(self):
         with open("/dev/full", "wb") as full:

@@ -29,6 +29,7 @@ GOOD = {
         b'"apiVersion":"1.2.0","driverVersionRaw":1,"driverVersionFormatted":"0.0.1"}]}',
         b'{"schema":2,"error":{"code":"vulkan_init_failed","message":"vulkan-1.dll not found"}}',
         b'{"schema":2,"error":{"code":"platform_exited","message":"exit in Vulkan"}}',
+        b'{"schema":2,"error":{"code":"null_device_unavailable","message":"The null device could not be opened"}}',
     ],
     "inventory": [
         b'{"schema":1,"fennel":{"outcome":"answered","exitCode":0,"seconds":0.3,"document":{"schema":1,'

@@ -4,10 +4,12 @@
 // "no_factory" makes the factory creation fail. Each call is appended to the file that
 // FAKE_DXCORE_LOG names, so that a test sees what fennel asked. FAKE_DXCORE_CHATTER
 // ("printf", "writefile") makes it write to standard output when loaded, in calls and when
-// unloaded; FAKE_DXCORE_CRASH ("load", "call" for GetAdapterByLuid, "release" for the
-// factory's last Release, which fennel makes after its document, "unload", "end" for the detach
-// at the process's end, each with an optional ":<how>", as in misbehaviour.h) makes it crash, abort or end the process then;
-// FAKE_DXCORE_FOREIGN ("pass", "exit") makes it install crash handlers of its own when loaded.
+// unloaded; FAKE_DXCORE_CRASH ("load", "call" for GetAdapterByLuid, "query" for
+// IsPropertySupported, "release" for the factory's last Release, which fennel makes after its
+// document, "unload", "end" for the detach at the process's end, each with an optional
+// ":<how>", as in misbehaviour.h) makes it crash, abort or end the process then;
+// FAKE_DXCORE_FOREIGN ("pass", "exit", "ignore"; "call:<how>" in GetAdapterByLuid) makes it
+// install crash handlers of its own when loaded or in that call.
 //
 // COM objects need C++ classes implementing the DXCore interfaces; this is test code only.
 
@@ -81,6 +83,7 @@ struct FakeAdapter : RefCounted<IDXCoreAdapter> {
   bool STDMETHODCALLTYPE IsAttributeSupported(REFGUID) override { return false; }
   bool STDMETHODCALLTYPE IsPropertySupported(DXCoreAdapterProperty property) override {
     log("IsPropertySupported " + std::to_string(static_cast<unsigned>(property)));
+    misbehaveAt("FAKE_DXCORE_CRASH", "query");
     return property == DXCoreAdapterProperty::IsIntegrated &&
            environment("FAKE_DXCORE_ANSWER") != "undecided";
   }
@@ -122,6 +125,7 @@ struct FakeFactory : RefCounted<IDXCoreAdapterFactory> {
     log("GetAdapterByLuid " + std::to_string(luid.LowPart) + ":" + std::to_string(luid.HighPart));
     chatter("FAKE_DXCORE_CHATTER", "in GetAdapterByLuid");
     misbehaveAt("FAKE_DXCORE_CRASH", "call");
+    installForeignHandlers("FAKE_DXCORE_FOREIGN", "call");
     *out = nullptr;
     if (riid != IID_IDXCoreAdapter || !knownLuid(luid)) return E_INVALIDARG;
     *out = static_cast<IDXCoreAdapter*>(new FakeAdapter());

@@ -5,7 +5,7 @@
 // write to standard output when loaded, in calls and when unloaded; FAKE_OPENCL_CRASH
 // ("load", "call" for clGetPlatformIDs, "unload", "end" for the detach at the process's end,
 // each with an optional ":<how>", as in misbehaviour.h) makes it crash, abort or end the process then; FAKE_OPENCL_FOREIGN ("pass",
-// "exit") makes it install crash handlers of its own when loaded.
+// "exit", "ignore") makes it install crash handlers of its own when loaded.
 
 #include <windows.h>
 #include <dxgi.h>

@@ -6,8 +6,12 @@
 // of the driver's own, "abort" aborts there; "exit", "exit-at-load" and "exit-at-unload" call
 // exit(0) in vkCreateInstance, when loaded and when unloaded; "foreign-handler" installs a
 // SIGSEGV handler of its own when loaded (one that ends the process with exit code 0) and
-// crashes in vkEnumeratePhysicalDevices.
+// crashes in vkEnumeratePhysicalDevices; "foreign-in-query" installs that handler in each
+// property query and crashes in vkDestroyInstance;
+// "fail-then-_exit-at-end" fails vkEnumeratePhysicalDevices, stays loaded after its instance
+// is destroyed, and calls _exit(0) from its destructor when the process exits.
 
+#include <dlfcn.h>
 #include <signal.h>
 #include <unistd.h>
 #include <vulkan/vk_icd.h>
@@ -40,14 +44,24 @@ void chatter(const char* where) {
 
 void exitQuietly(int) { _exit(0); }
 
+// Loaded once more, never to be unloaded: as drivers that stay loaded to the process's end.
+void stayLoaded() {
+  Dl_info self{};
+  if (dladdr(reinterpret_cast<void*>(&stayLoaded), &self) != 0 && self.dli_fname != nullptr) {
+    dlopen(self.dli_fname, RTLD_NOW | RTLD_NODELETE);
+  }
+}
+
 __attribute__((constructor)) void onLoad() {
   chatter("load");
   if (mode("exit-at-load")) std::exit(0);
   if (mode("foreign-handler")) signal(SIGSEGV, exitQuietly);
+  if (mode("fail-then-_exit-at-end")) stayLoaded();
 }
 
 __attribute__((destructor)) void onUnload() {
   if (mode("exit-at-unload")) std::exit(0);
+  if (mode("fail-then-_exit-at-end")) _exit(0);
 }
 
 VKAPI_ATTR VkResult VKAPI_CALL createInstance(const VkInstanceCreateInfo*,
@@ -60,7 +74,10 @@ VKAPI_ATTR VkResult VKAPI_CALL createInstance(const VkInstanceCreateInfo*,
   return VK_SUCCESS;
 }
 
+void crash();
+
 VKAPI_ATTR void VKAPI_CALL destroyInstance(VkInstance instance, const VkAllocationCallbacks*) {
+  if (mode("foreign-in-query")) crash();
   delete reinterpret_cast<DispatchableObject*>(instance);
 }
 
@@ -74,6 +91,7 @@ VKAPI_ATTR VkResult VKAPI_CALL enumeratePhysicalDevices(VkInstance, uint32_t* co
   if (mode("crash") || mode("foreign-handler")) crash();
   if (mode("crash-in-thread")) std::thread(crash).join();
   if (mode("abort")) std::abort();
+  if (mode("fail-then-_exit-at-end")) return VK_ERROR_INITIALIZATION_FAILED;
   if (devices == nullptr) {
     *count = 1;
     return VK_SUCCESS;
@@ -87,6 +105,7 @@ VKAPI_ATTR VkResult VKAPI_CALL enumeratePhysicalDevices(VkInstance, uint32_t* co
 
 VKAPI_ATTR void VKAPI_CALL getProperties(VkPhysicalDevice, VkPhysicalDeviceProperties* p) {
   chatter("vkGetPhysicalDeviceProperties");
+  if (mode("foreign-in-query")) signal(SIGSEGV, exitQuietly);
   *p = VkPhysicalDeviceProperties{};
   p->apiVersion = VK_API_VERSION_1_2;
   p->driverVersion = 2315976704u;

@@ -13,6 +13,7 @@ struct State {
   int occurrence = 0;
   std::map<std::string, int> counts;
   std::vector<std::string> seen;
+  std::vector<std::string> history;
 };
 
 State& state() {
@@ -48,12 +49,15 @@ void disarm() { state() = State{}; }
 Fault at(const std::string& call) {
   State& s = state();
   const int count = ++s.counts[call];
+  s.history.push_back(call);
   if (std::find(s.seen.begin(), s.seen.end(), call) == s.seen.end()) s.seen.push_back(call);
   if (call != s.call) return Fault::none;
   return s.occurrence == 0 || s.occurrence == count ? s.fault : Fault::none;
 }
 
 const std::vector<std::string>& seen() { return state().seen; }
+
+const std::vector<std::string>& history() { return state().history; }
 
 std::vector<std::string> repeated() {
   std::vector<std::string> names;

@@ -31,6 +31,9 @@ Fault at(const std::string& call);
 // Names of the calls made since the last disarm, each once, in first-seen order.
 const std::vector<std::string>& seen();
 
+// Names of every call made since the last disarm, in order, repeats included.
+const std::vector<std::string>& history();
+
 // Names of the calls made more than once since the last disarm.
 std::vector<std::string> repeated();
 

@@ -54,7 +54,8 @@ inline void prepareMisbehaviour(const char* variable, HINSTANCE self) {
 // The detach's moment: "unload" when the process frees the DLL, "end" when the process ends.
 inline const char* detachMoment(LPVOID reserved) { return reserved != nullptr ? "end" : "unload"; }
 
-// When the variable, "<moment>" or "<moment>:<how>", names this moment: "crash" (the default)
+// When the variable, "<moment>" or "<moment>:<how>", names this moment ("load", "unload", "end",
+// and the DLL's own: "call", "query"...): "crash" (the default)
 // an access violation; "exit", "_exit", "ExitProcess", "ucrt-exit" end the process with exit
 // code 0; "abort", "raise" (SIGABRT), "terminate", "throw" (a C++ exception out of the
 // runtime), "ucrt-abort".
@@ -76,21 +77,30 @@ inline void misbehaveAt(const char* variable, const char* moment) {
   *nowhere = 1;
 }
 
-// A runtime's own crash handlers, installed at load: "pass" lets every crash and abort
-// through, "exit" ends the process with exit code 0.
+// A runtime's own crash handlers: "pass" lets every crash and abort through, "exit" ends the
+// process with exit code 0, "ignore" sets msvcrt's SIGSEGV, SIGILL and SIGFPE to SIG_IGN.
+// Installed at load, or with the prefix "call:" in the runtime's first query call.
 inline LONG WINAPI passingFilter(EXCEPTION_POINTERS*) { return EXCEPTION_CONTINUE_SEARCH; }
 inline LONG WINAPI exitingFilter(EXCEPTION_POINTERS*) { ExitProcess(0); }
 inline void __cdecl returningAbortHandler(int) {}
 inline void __cdecl exitingAbortHandler(int) { ExitProcess(0); }
 
-inline void installForeignHandlers(const char* variable) {
-  const std::string how = testSetting(variable);
+inline void installForeignHandlers(const char* variable, const char* moment = "load") {
+  std::string how = testSetting(variable);
+  const std::string prefix = std::string(moment) + ":";
+  if (how.rfind(prefix, 0) == 0) {
+    how.erase(0, prefix.size());
+  } else if (how.find(':') != std::string::npos || std::string(moment) != "load") {
+    return;
+  }
   if (how == "pass") {
     SetUnhandledExceptionFilter(passingFilter);
     std::signal(SIGABRT, returningAbortHandler);
   } else if (how == "exit") {
     SetUnhandledExceptionFilter(exitingFilter);
     std::signal(SIGABRT, exitingAbortHandler);
+  } else if (how == "ignore") {
+    for (const int fault : {SIGSEGV, SIGILL, SIGFPE}) std::signal(fault, SIG_IGN);
   }
 }
 

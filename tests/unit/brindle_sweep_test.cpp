@@ -17,11 +17,12 @@ using fake_opencl::Device;
 using fake_opencl::Platform;
 
 // A new entry point in the table needs a sweep entry below; this stops the build until then.
-static_assert(sizeof(BrindlePlatform) == 13 * sizeof(void (*)()), "sweep the new platform call");
+static_assert(sizeof(BrindlePlatform) == 16 * sizeof(void (*)()), "sweep the new platform call");
 static_assert(sizeof(OpenClRuntime) == 6 * sizeof(void*), "sweep the new OpenCL entry point");
 
 const std::vector<SweepEntry> kTable = {
     {"write the document", {{Fault::errorCode, kWriteFailed}}},
+    {"open the null device", {{Fault::errorCode, "null_device_unavailable"}}},
     {"CoInitializeEx", {{Fault::errorCode, "com_init_failed"}, {Fault::successCode, kResult}}},
     {"CreateDXGIFactory1",
      {{Fault::errorCode, "dxgi_factory_failed"}, {Fault::nullOut, "dxgi_factory_failed"}}},

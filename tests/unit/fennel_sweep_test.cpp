@@ -12,10 +12,11 @@ namespace {
 
 using faults::Fault;
 
-static_assert(sizeof(FennelPlatform) == 19 * sizeof(void (*)()), "sweep the new platform call");
+static_assert(sizeof(FennelPlatform) == 22 * sizeof(void (*)()), "sweep the new platform call");
 
 const std::vector<SweepEntry> kTable = {
     {"write the document", {{Fault::errorCode, kWriteFailed}}},
+    {"open the null device", {{Fault::errorCode, "null_device_unavailable"}}},
     {"CoInitializeEx", {{Fault::errorCode, "com_init_failed"}, {Fault::successCode, kResult}}},
     {"CreateDXGIFactory1 IDXGIFactory4", {{Fault::errorCode, kResult}, {Fault::nullOut, kResult}}},
     {"CreateDXGIFactory1 IDXGIFactory1",

@@ -1,7 +1,9 @@
 #include "json_output.h"
 
+#include <chrono>
 #include <functional>
 #include <string>
+#include <thread>
 
 #include "fake_process.h"
 #include "fault_injection.h"
@@ -79,6 +81,7 @@ class PrintJsonErrorTest : public testing::TestWithParam<ErrorCase> {};
 
 TEST_P(PrintJsonErrorTest, PrintsCodeAndMessageAsData) {
   const ErrorCase& c = GetParam();
+  guardOutputForTest();
   const std::string out = captureStdout([&] { printJsonError(c.code, c.message); });
   EXPECT_EQ(out, c.expected);
   const auto parsed = parseDocument(out);
@@ -105,6 +108,7 @@ TEST(FormatMessage, CutsAtOneHundredTwentySevenCharacters) {
   const MessageBuffer buffer = formatMessage("%s", longText.c_str());
   EXPECT_EQ(std::string(buffer.text), std::string(127, 'x'));
 
+  guardOutputForTest();
   const std::string out = captureStdout([&] { printJsonError("long", buffer.text); });
   EXPECT_EQ(parseDocument(out)["message"], std::string(127, 'x'));
 }
@@ -113,6 +117,7 @@ TEST(FormatMessage, KeepsEscapesWithinTheCutMessage) {
   // 126 plain bytes and a quote: the quote is the 127th byte and survives the cut.
   const std::string text = std::string(126, 'a') + "\"tail";
   const MessageBuffer buffer = formatMessage("%s", text.c_str());
+  guardOutputForTest();
   const std::string out = captureStdout([&] { printJsonError("c", buffer.text); });
   EXPECT_EQ(parseDocument(out)["message"], std::string(126, 'a') + "\"");
 }
@@ -123,30 +128,33 @@ struct FatalCase {
   std::function<FatalReport()> report;
   std::string written;  // what the handler writes
   int exitCode;
-  bool runEnded;
+  bool first = true;    // false: the run's own end had claimed the process
 };
 
 FatalReport segfault() { return reportCrash("signal", 11, false); }
 FatalReport accessViolation() { return reportCrash("exception", 0xC0000005u, true); }
+FatalReport exitReport() { return reportExit(true); }
 
 class FatalReportTest : public testing::TestWithParam<FatalCase> {};
 
 TEST_P(FatalReportTest, IsTheErrorDocumentOnlyBeforeTheDocument) {
-  fake_process::reset();
-  guardStdout(fake_process::api());
+  guardOutputForTest();
   guardCrashes(fake_process::api());
   GetParam().before();
+  const std::string documentBefore = fake_process::process().written;
   const FatalReport report = GetParam().report();
-  EXPECT_TRUE(report.first);
+  EXPECT_EQ(report.first, GetParam().first);
+  if (!report.first) return;
   EXPECT_EQ(std::string(report.bytes ? report.bytes : "", report.length), GetParam().written);
   EXPECT_EQ(report.exitCode, GetParam().exitCode);
-  EXPECT_EQ(report.runEnded, GetParam().runEnded);
-  if (report.runEnded) return;
   EXPECT_FALSE(segfault().first) << "a second crash only waits";
-  const FatalReport exit = reportExit();
-  EXPECT_FALSE(exit.first);
-  EXPECT_EQ(exit.length, 0u) << "an exit during a report adds nothing";
-  EXPECT_EQ(exit.exitCode, report.exitCode);
+  const FatalReport exit = reportExit(true);
+  EXPECT_FALSE(exit.first) << "an exit during a report adds nothing";
+  EXPECT_FALSE(emitDocument("{}\n", 0)) << "no document once a report has begun";
+  EXPECT_EQ(fake_process::process().written, documentBefore);
+  EXPECT_EQ(endRun(), 1);
+  EXPECT_TRUE(fake_process::process().awaitedEnd) << "the run's end left to the report";
+  EXPECT_EQ(fake_process::process().endedWith, -1);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -154,33 +162,88 @@ INSTANTIATE_TEST_SUITE_P(
     testing::Values(
         FatalCase{"exception_in_a_part", [] { enterPlatformPart(kPartOpenCl); }, accessViolation,
                   "{\"code\":\"platform_crashed\",\"message\":\"exception 0xC0000005 in OpenCL\"}\n",
-                  1, false},
+                  1},
         FatalCase{"signal_in_a_part", [] { enterPlatformPart(kPartVulkan); }, segfault,
-                  "{\"code\":\"platform_crashed\",\"message\":\"signal 11 in Vulkan\"}\n", 1,
-                  false},
+                  "{\"code\":\"platform_crashed\",\"message\":\"signal 11 in Vulkan\"}\n", 1},
         FatalCase{"before_any_part", [] {}, [] { return reportCrash("exception", 0x1Du, true); },
-                  "{\"code\":\"platform_crashed\",\"message\":\"exception 0x0000001D\"}\n", 1,
-                  false},
-        FatalCase{"after_the_document", [] { emitDocument("{}\n", 2); }, segfault, "", 2, false},
+                  "{\"code\":\"platform_crashed\",\"message\":\"exception 0x0000001D\"}\n", 1},
+        FatalCase{"after_the_document", [] { emitDocument("{}\n", 2); }, segfault, "", 2},
+        FatalCase{"after_a_refused_second_document",
+                  [] {
+                    EXPECT_TRUE(emitDocument("{}\n", 2));
+                    EXPECT_FALSE(emitDocument("{\"second\":0}\n", 0));
+                    EXPECT_EQ(fake_process::process().written, "{}\n");
+                  },
+                  segfault, "", 2},
         FatalCase{"after_a_failed_write",
                   [] {
                     faults::arm("write the document", faults::Fault::errorCode);
                     emitDocument("{}\n", 0);
                   },
-                  segfault, "", 1, false},
-        FatalCase{"exit_in_a_part", [] { enterPlatformPart(kPartDxcore); }, reportExit,
-                  "{\"code\":\"platform_exited\",\"message\":\"exit in DXCore\"}\n", 1, false},
-        FatalCase{"exit_before_any_part", [] {}, reportExit,
-                  "{\"code\":\"platform_exited\",\"message\":\"exit\"}\n", 1, false},
-        FatalCase{"exit_after_the_document", [] { emitDocument("{}\n", 2); }, reportExit, "", 2,
-                  false},
+                  segfault, "", 1},
+        FatalCase{"exit_in_a_part", [] { enterPlatformPart(kPartDxcore); }, exitReport,
+                  "{\"code\":\"platform_exited\",\"message\":\"exit in DXCore\"}\n", 1},
+        FatalCase{"exit_before_any_part", [] {}, exitReport,
+                  "{\"code\":\"platform_exited\",\"message\":\"exit\"}\n", 1},
+        FatalCase{"exit_after_the_document", [] { emitDocument("{}\n", 2); }, exitReport, "", 2},
         FatalCase{"exit_after_the_run_ended",
                   [] {
                     emitDocument("{}\n", 2);
-                    EXPECT_EQ(endRun(2), 2);
+                    EXPECT_EQ(endRun(), 2);
                     EXPECT_EQ(fake_process::process().endedWith, 2);
                   },
-                  reportExit, "", 2, true}),
+                  exitReport, "", 2, false}),
     LabelName{});
+
+// A crash partway through the document's write: one document, and the exit code that goes
+// with what the parent reads.
+TEST(DocumentClaim, ACrashInAnotherThreadWaitsForTheDocumentAndTakesItsCode) {
+  guardOutputForTest();
+  guardCrashes(fake_process::api());
+  FatalReport report{};
+  std::thread reporter;
+  fake_process::process().duringWrite = [&] {
+    reporter = std::thread([&] { report = segfault(); });
+    // The write goes on once the report waits for it (or, wrongly, after a while).
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!fake_process::process().reportWaited && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::yield();
+    }
+  };
+  EXPECT_TRUE(emitDocument("{\"schema\":1}\n", 0));
+  reporter.join();
+  EXPECT_TRUE(fake_process::process().reportWaited) << "the report did not wait for the write";
+  EXPECT_EQ(fake_process::process().written, "{\"schema\":1}\n");
+  EXPECT_TRUE(report.first);
+  EXPECT_EQ(report.length, 0u) << "a second document";
+  EXPECT_EQ(report.exitCode, 0) << "the code of the document that was written";
+}
+
+TEST(DocumentClaim, ACrashOfTheWritingThreadEndsWithOneAndWritesNothing) {
+  guardOutputForTest();
+  guardCrashes(fake_process::api());
+  FatalReport report{};
+  fake_process::process().duringWrite = [&] { report = segfault(); };
+  emitDocument("{\"schema\":1}\n", 0);
+  EXPECT_TRUE(report.first);
+  EXPECT_EQ(report.length, 0u);
+  EXPECT_EQ(report.exitCode, 1) << "the document may be cut";
+}
+
+TEST(DocumentClaim, ARunWithoutADocumentEndsWithOne) {
+  guardOutputForTest();
+  EXPECT_EQ(endRun(), 1);
+  EXPECT_EQ(fake_process::process().endedWith, 1);
+}
+
+TEST(DocumentClaim, WithoutTheNullDeviceTheRunEndsWithItsErrorDocument) {
+  fake_process::reset();
+  faults::arm("open the null device", faults::Fault::errorCode);
+  EXPECT_FALSE(guardStdout(fake_process::api()));
+  EXPECT_EQ(fake_process::process().written,
+            "{\"code\":\"null_device_unavailable\",\"message\":\"The null device could not be "
+            "opened\"}\n");
+  EXPECT_EQ(endRun(), 1);
+}
 
 }  // namespace

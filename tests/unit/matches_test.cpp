@@ -82,6 +82,7 @@ MatchOutcome runSharing() {
   const OpenClRuntime runtime = fakeRuntime();
   const auto platforms = platformHandles();
   o.counters.platformCount = static_cast<std::uint32_t>(platforms.size());
+  guardOutputForTest();
   o.out = captureStdout(
       [&] { o.matched = matchByD3D11Sharing(&adapterToken, platforms, runtime, o.counters); });
   return o;
@@ -91,6 +92,7 @@ MatchOutcome runLuid(std::uint32_t low = kLow, std::int32_t high = kHigh) {
   MatchOutcome o{};
   const OpenClRuntime runtime = fakeRuntime();
   const auto platforms = platformHandles();
+  guardOutputForTest();
   o.out = captureStdout([&] { o.matched = matchByLuid(low, high, platforms, runtime, o.counters); });
   return o;
 }

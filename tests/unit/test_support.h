@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "fake_process.h"
+#include "output_guard.h"
 
 // What reached standard output while body ran: the document that a guarded run wrote
 // through the fake process, after anything written to the real standard output.
@@ -33,13 +34,24 @@ inline nlohmann::json parseDocument(const std::string& document) {
 }
 
 // The run guarded its output, crashes and exits from its start, and ended the process itself
-// with the exit code it returned.
+// with the exit code it returned. Only a null device that could not be opened leaves the output
+// unguarded, and then the run goes no further than its error document.
 inline void expectGuardedRun(int exitCode) {
   const fake_process::Process& p = fake_process::process();
-  EXPECT_TRUE(p.silenced) << "the platform's chatter was not diverted";
+  EXPECT_EQ(p.endedWith, exitCode) << "the run did not end the process with its exit code";
+  if (!p.silenced) {
+    EXPECT_FALSE(p.crashesCaught) << "the platform's chatter was not diverted";
+    EXPECT_EQ(exitCode, 1);
+    return;
+  }
   EXPECT_TRUE(p.crashesCaught) << "a crash would leave no document";
   EXPECT_TRUE(p.exitsCaught) << "an exit would leave no document";
-  EXPECT_EQ(p.endedWith, exitCode) << "the run did not end the process with its exit code";
+}
+
+// Output functions used outside a whole run write as a guarded run does.
+inline void guardOutputForTest() {
+  fake_process::reset();
+  guardStdout(fake_process::api());
 }
 
 // How many bytes have reached standard output so far (while it is captured).
