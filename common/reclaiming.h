@@ -8,6 +8,29 @@
 
 #include "output_guard.h"
 
+namespace reclaiming_detail {
+
+template <typename T>
+struct AsDeclared {
+  using type = T;
+};
+
+// The arguments pass as the function declares them, not as deduced from the call.
+template <typename Result, typename... Arguments>
+Result callThenReclaim(Result (*function)(Arguments...),
+                       typename AsDeclared<Arguments>::type... arguments) {
+  if constexpr (std::is_void_v<Result>) {
+    function(arguments...);
+    reclaimCrashHandlers();
+  } else {
+    Result result = function(arguments...);
+    reclaimCrashHandlers();
+    return result;
+  }
+}
+
+}  // namespace reclaiming_detail
+
 // A function known when the program is built: the Windows calls of a main_windows.cpp, the
 // Vulkan loader's entry points.
 template <auto Function>
@@ -16,14 +39,7 @@ struct Reclaiming;
 template <typename Result, typename... Arguments, Result (*Function)(Arguments...)>
 struct Reclaiming<Function> {
   static Result call(Arguments... arguments) {
-    if constexpr (std::is_void_v<Result>) {
-      Function(arguments...);
-      reclaimCrashHandlers();
-    } else {
-      Result result = Function(arguments...);
-      reclaimCrashHandlers();
-      return result;
-    }
+    return reclaiming_detail::callThenReclaim(Function, arguments...);
   }
 };
 
@@ -39,18 +55,9 @@ struct ReclaimingPointer;
 
 template <auto Slot, typename Result, typename... Arguments>
 struct ReclaimingPointer<Slot, Result (*)(Arguments...)> {
-  using Function = Result (*)(Arguments...);
-  static inline Function target = nullptr;
-
+  static inline Result (*target)(Arguments...) = nullptr;
   static Result call(Arguments... arguments) {
-    if constexpr (std::is_void_v<Result>) {
-      target(arguments...);
-      reclaimCrashHandlers();
-    } else {
-      Result result = target(arguments...);
-      reclaimCrashHandlers();
-      return result;
-    }
+    return reclaiming_detail::callThenReclaim(target, arguments...);
   }
 };
 
