@@ -1,11 +1,12 @@
 // Picks the adapter with the most dedicated memory that both Vulkan and OpenCL can use.
 #include <cstdio>
+#include <exception>
 
 #include "gpu_inventory/inventory.h"
 
 using namespace gpu_inventory;
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv) try {
   // The folder that holds fennel.exe, quarry.exe and brindle.exe: by default this program's
   // own, never the current directory, where anyone's fennel.exe may lie.
   const Inventory inventory = takeInventory(argc > 1 ? argv[1] : thisExecutableFolder());
@@ -36,4 +37,7 @@ int main(int argc, char** argv) {
                 best->vulkanDevices.front().vkIndex, best->brindle.answer.selector.c_str());
   }
   return 0;
+} catch (const std::exception& error) {  // out of memory, say: thrown once every run has stopped
+  std::printf("no inventory: %s\n", error.what());
+  return 1;
 }

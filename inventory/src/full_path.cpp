@@ -17,6 +17,8 @@ const char* executablePathProblem(const std::string& path) {
   const bool driveFull = path.size() > 3 && isLetter(path[0]) && path[1] == ':' && isSeparator(path[2]);
   const bool uncFull = path.size() > 2 && isSeparator(path[0]) && isSeparator(path[1]);
   if (!driveFull && !uncFull) return "not a full path";
+  // CreateProcessW would read the name only up to a NUL: "x.bat\0.exe" runs x.bat.
+  if (path.find('\0') != std::string::npos) return "a NUL in the path";
   const std::size_t nameStart = path.find_last_of("\\/") + 1;
   const std::string name = path.substr(nameStart);
   static const char exe[] = ".exe";

@@ -34,7 +34,8 @@ std::string thisExecutableFolder() {
     if (path.size() >= 32768) return {};  // longer than any Windows path
     path.resize(path.size() * 2);
   }
-  return utf8Of(path.substr(0, path.find_last_of(L"\\/")));
+  // With its separator: "D:" alone would be drive D's current directory, not its root.
+  return folderOf(utf8Of(path));
 }
 
 }  // namespace gpu_inventory

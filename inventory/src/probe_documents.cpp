@@ -142,6 +142,14 @@ void readAdapters(const Json& document, FennelRun& fennel) {
     adapter.luidLowPart = readUint32(item, "luidLowPart", path);
     adapter.luidHighPart = readInt32(item, "luidHighPart", path);
     adapter.isIntegratedGpu = readBool(item, "isIntegratedGpu", path);
+    // A LUID names one adapter: listed twice, each would claim every device of the other, and
+    // the inventory would grow with the square of the list.
+    for (std::size_t j = 0; j < fennel.adapters.size(); ++j) {
+      if (fennel.adapters[j].luidLowPart == adapter.luidLowPart &&
+          fennel.adapters[j].luidHighPart == adapter.luidHighPart) {
+        reject(path + ": the LUID of " + at("adapters", j));
+      }
+    }
     adapter.asPrinted = item;
     fennel.adapters.push_back(std::move(adapter));
   }

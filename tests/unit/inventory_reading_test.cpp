@@ -30,10 +30,12 @@ std::string error(int schema, const std::string& code, bool matched = false) {
          ",\"error\":{\"code\":\"" + code + "\",\"message\":\"m\"}}";
 }
 
-// A fennel or quarry document listing the item count times.
+// A fennel or quarry document listing the item count times, each on a LUID of its own.
 std::string listing(const std::string& head, const std::string& item, std::size_t count) {
   std::string text = head;
-  for (std::size_t i = 0; i < count; ++i) text += (i ? "," : "") + item;
+  for (std::size_t i = 0; i < count; ++i) {
+    text += (i ? "," : "") + replaced(item, "\"luidLowPart\":4", "\"luidLowPart\":" + std::to_string(i));
+  }
   return text + "]}";
 }
 
@@ -135,6 +137,7 @@ INSTANTIATE_TEST_SUITE_P(Runs, VerdictTest, testing::Values(
     VerdictCase{"nested_33_deep", Probe::fennel, std::string(33, '[') + std::string(33, ']') + lf, 0, Outcome::garbled, false, "nested too deep"},
     VerdictCase{"64_adapters", Probe::fennel, listing(R"({"schema":1,"dxcoreAvailable":true,"adapters":[)", adapter, 64) + lf, 0, Outcome::answered, true, ""},
     VerdictCase{"65_adapters", Probe::fennel, listing(R"({"schema":1,"dxcoreAvailable":true,"adapters":[)", adapter, 65) + lf, 0, Outcome::garbled, false, "adapters: more than 64 entries"},
+    VerdictCase{"luid_twice", Probe::fennel, replaced(fennelDoc, "]}", "," + adapter + "]}") + lf, 0, Outcome::garbled, false, "adapters[1]: the LUID of adapters[0]"},
     VerdictCase{"65_devices", Probe::quarry, listing(R"({"schema":2,"devices":[)", device, 65) + lf, 0, Outcome::garbled, false, "devices: more than 64 entries"},
     VerdictCase{"adapter_of_9_keys", Probe::fennel, replaced(fennelDoc, "\"index\"", "\"x\":0,\"index\"") + lf, 0, Outcome::garbled, false, "adapters[0]: more than 8 keys"},
     VerdictCase{"device_of_14_keys", Probe::quarry, replaced(quarryDoc, "\"vkIndex\"", "\"driverName\":\"n\",\"driverInfo\":\"i\",\"x\":0,\"vkIndex\"") + lf, 0, Outcome::garbled, false, "devices[0]: more than 13 keys"},

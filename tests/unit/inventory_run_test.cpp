@@ -22,7 +22,7 @@ namespace {
 using namespace gpu_inventory;
 
 struct PathCase {
-  const char* path;
+  std::string path;
   const char* problem;  // nullptr: accepted
   const char* folder;
 };
@@ -43,6 +43,8 @@ TEST(ExecutablePath, OnlyAFullPathToAnExe) {
       {"C:\\probes\\fennel.bat:x.exe", "not an .exe", "C:\\probes\\"},  // a stream of a .bat
       {"C:\\probes\\", "not an .exe", "C:\\probes\\"},
       {"C:\\probes\\.exe", "not an .exe", "C:\\probes\\"},
+      {std::string("C:\\probes\\fennel.bat") + '\0' + ".exe", "a NUL in the path", "C:\\probes\\"},
+      {"D:\\inventory.exe", nullptr, "D:\\"},  // at a drive's root: "D:" alone is not its root
   };
   for (const PathCase& c : cases) {
     const char* problem = executablePathProblem(c.path);
