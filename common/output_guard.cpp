@@ -28,6 +28,7 @@ enum Phase : std::uint64_t { kNothingWritten = 0, kWriting = 1, kWritten = 2, kE
 static_assert(std::atomic<std::uint64_t>::is_always_lock_free, "claimed from signal handlers");
 std::atomic<std::uint64_t> documentPhase{kNothingWritten};
 std::atomic<int> documentExitCode{1};  // the written document's; read once it is written
+std::atomic<int> endingExitCode{1};    // the code that the thread which claimed the end chose
 
 std::uint64_t phaseOf(std::uint64_t word) { return word & 3u; }
 std::uint64_t writingByThisThread() { return state.process.currentThread() << 2 | kWriting; }
@@ -120,7 +121,11 @@ std::size_t finishReport(std::size_t at) {
 FatalReport reportFor(const Ending& ending, const char* code, const char* firstWord,
                       std::uint32_t number, bool withNumber, bool hexadecimal) {
   if (!ending.first) return {nullptr, 0, 1, false};
-  if (ending.written) return {nullptr, 0, documentExitCode.load(), true};
+  if (ending.written) {
+    endingExitCode = documentExitCode.load();
+    return {nullptr, 0, endingExitCode.load(), true};
+  }
+  endingExitCode = 1;
   if (ending.begun) return {nullptr, 0, 1, true};
   std::size_t at = startReport(code, firstWord);
   if (withNumber) at = appendNumber(append(at, " "), number, hexadecimal);
@@ -136,6 +141,7 @@ bool guardStdout(const ProcessApi& process) {
   state.part = nullptr;
   documentPhase = kNothingWritten;
   documentExitCode = 1;
+  endingExitCode = 1;
   prepareReports();
   if (process.silenceStdout()) return true;
   printJsonError(kNullDeviceUnavailable, "The null device could not be opened");
@@ -178,6 +184,7 @@ int endRun() {
     return 1;
   }
   const int code = ending.written ? documentExitCode.load() : 1;
+  endingExitCode = code;
   state.process.endProcess(code);
   return code;
 }
@@ -187,5 +194,11 @@ FatalReport reportCrash(const char* kind, std::uint32_t code, bool hexadecimal) 
 }
 
 FatalReport reportExit(bool otherThreadsRun) {
-  return reportFor(claimEnd(otherThreadsRun), "platform_exited", "exit", 0, false, false);
+  const Ending ending = claimEnd(otherThreadsRun);
+  if (!ending.first && !otherThreadsRun) {
+    // The thread that claimed the end went with every other: this one ends the process, with
+    // the code that thread chose.
+    return {nullptr, 0, endingExitCode.load(), true};
+  }
+  return reportFor(ending, "platform_exited", "exit", 0, false, false);
 }

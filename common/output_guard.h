@@ -75,5 +75,5 @@ FatalReport reportCrash(const char* kind, std::uint32_t code, bool hexadecimal);
 
 // An exit of the process: "platform_exited" before the document. otherThreadsRun is false
 // where the exit has already ended every other thread: a document they were writing is not
-// waited for, and ends with 1.
+// waited for, and ends with 1; a report they had begun ends with the code they chose.
 FatalReport reportExit(bool otherThreadsRun);

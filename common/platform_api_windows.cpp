@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <io.h>
 
+#include <atomic>
 #include <csignal>
 #include <cstdio>
 #include <exception>
@@ -39,28 +40,55 @@ bool writeAll(HANDLE handle, const char* bytes, std::size_t length) {
   return true;
 }
 
-// Only this program's C runtime (msvcrt) is up here: the probes import nothing that brings
-// another one, and load COM, DXGI and the runtimes later (systemSymbol, the module table), so
-// every C runtime that starts after this takes the null device as its standard output. The
-// original handle that _dup2 closes was recorded by no other runtime.
+// Every C runtime that a process may hold, each with descriptors and signal tables of its own:
+// this program's (msvcrt), the UCRT, and those of older runtimes.
+constexpr const wchar_t* kCRuntimes[] = {L"msvcrt.dll",   L"ucrtbase.dll", L"msvcr71.dll",
+                                         L"msvcr80.dll",  L"msvcr90.dll",  L"msvcr100.dll",
+                                         L"msvcr110.dll", L"msvcr120.dll"};
+
+template <typename Function>
+Function runtimeFunction(HMODULE runtime, const char* name) {
+  return reinterpret_cast<Function>(reinterpret_cast<ProcAddress>(GetProcAddress(runtime, name)));
+}
+
+// Points one C runtime's descriptor 1 at the null device; false when it could not.
+bool silenceRuntime(HMODULE runtime) {
+  const auto open = runtimeFunction<int(__cdecl*)(const char*, int, ...)>(runtime, "_open");
+  const auto dup2 = runtimeFunction<int(__cdecl*)(int, int)>(runtime, "_dup2");
+  const auto close = runtimeFunction<int(__cdecl*)(int)>(runtime, "_close");
+  if (open == nullptr || dup2 == nullptr || close == nullptr) return false;
+  const int null = open("NUL", _O_WRONLY | _O_BINARY);
+  if (null < 0) return false;
+  if (null == 1) return true;
+  const bool moved = dup2(null, 1) == 0;
+  close(null);
+  return moved;
+}
+
+// Every C runtime up now (the UCRT may start before main: Windows' own DLLs bring it) has
+// recorded the original handle as its descriptor 1. Each is pointed at the null device, and the
+// original handle is never closed: their _dup2 cannot close it, so its value is never handed to
+// a file that a driver opens later. Runtimes that start later take the null device from the
+// process's handle.
 bool silenceStdout() {
   std::fflush(stdout);
   const HANDLE original = GetStdHandle(STD_OUTPUT_HANDLE);
-  if (original == nullptr || original == INVALID_HANDLE_VALUE ||
-      !DuplicateHandle(GetCurrentProcess(), original, GetCurrentProcess(), &keptStdout, 0, FALSE,
-                       DUPLICATE_SAME_ACCESS)) {
+  const bool hasOriginal = original != nullptr && original != INVALID_HANDLE_VALUE;
+  if (!hasOriginal || !DuplicateHandle(GetCurrentProcess(), original, GetCurrentProcess(),
+                                       &keptStdout, 0, FALSE, DUPLICATE_SAME_ACCESS)) {
     keptStdout = INVALID_HANDLE_VALUE;
   }
-  // The C runtime's descriptor 1 (printf, buffered or not, of every DLL sharing this runtime)...
-  const int null = _open("NUL", _O_WRONLY | _O_BINARY);
-  if (null < 0) return false;
-  if (null != 1) {
-    const bool moved = _dup2(null, 1) == 0;
-    _close(null);
-    if (!moved) return false;
+  if (hasOriginal) {
+    SetHandleInformation(original, HANDLE_FLAG_PROTECT_FROM_CLOSE, HANDLE_FLAG_PROTECT_FROM_CLOSE);
+  }
+  bool silenced = true;
+  for (const wchar_t* name : kCRuntimes) {
+    const HMODULE runtime = GetModuleHandleW(name);
+    if (runtime != nullptr) silenced = silenceRuntime(runtime) && silenced;
   }
   // ...and the process's handle, which DLLs loaded later and their own runtimes pick up.
-  return SetStdHandle(STD_OUTPUT_HANDLE, reinterpret_cast<HANDLE>(_get_osfhandle(1))) != FALSE;
+  return silenced &&
+         SetStdHandle(STD_OUTPUT_HANDLE, reinterpret_cast<HANDLE>(_get_osfhandle(1))) != FALSE;
 }
 
 bool writeStdout(const char* bytes, std::size_t length) {
@@ -102,21 +130,17 @@ constexpr unsigned int kWriteAbortMessage = 0x1;  // _WRITE_ABORT_MSG
 constexpr unsigned int kCallReportFault = 0x2;    // _CALL_REPORTFAULT
 
 // abort() raises SIGABRT in the signal table of the C runtime that the caller links, and each
-// runtime DLL keeps its own: this program's (msvcrt) and whichever a runtime brought. Each one
-// that is loaded takes the probe's handler, and neither writes its abort message nor hands the
-// abort to Windows Error Reporting, where it exports the switch (the UCRT's abort fails fast,
-// beyond any handler, when its table has none).
+// runtime DLL keeps its own. Each one that is loaded takes the probe's handler, and neither
+// writes its abort message nor hands the abort to Windows Error Reporting, where it exports the
+// switch (the UCRT's abort fails fast, beyond any handler, when its table has none).
 void catchAborts() {
   std::signal(SIGABRT, onAbort);
-  for (const wchar_t* name :
-       {L"msvcrt.dll", L"ucrtbase.dll", L"msvcr100.dll", L"msvcr110.dll", L"msvcr120.dll"}) {
+  for (const wchar_t* name : kCRuntimes) {
     const HMODULE runtime = GetModuleHandleW(name);
     if (runtime == nullptr) continue;
-    const auto setHandler = reinterpret_cast<SignalFunction>(
-        reinterpret_cast<ProcAddress>(GetProcAddress(runtime, "signal")));
+    const auto setHandler = runtimeFunction<SignalFunction>(runtime, "signal");
     if (setHandler != nullptr) setHandler(SIGABRT, onAbort);
-    const auto setAbortBehavior = reinterpret_cast<SetAbortBehavior>(
-        reinterpret_cast<ProcAddress>(GetProcAddress(runtime, "_set_abort_behavior")));
+    const auto setAbortBehavior = runtimeFunction<SetAbortBehavior>(runtime, "_set_abort_behavior");
     if (setAbortBehavior != nullptr) setAbortBehavior(0, kWriteAbortMessage | kCallReportFault);
   }
 }
@@ -141,15 +165,35 @@ void catchCrashes() {
   std::set_terminate(onTerminate);
 }
 
-// Runs when the main thread ends: exit and _exit of any C runtime and ExitProcess all call it
-// before any DLL hears of the detach, and once every other thread has been ended.
-void WINAPI onMainThreadExit(void*) { endWith(reportExit(false)); }
-
+using ShutdownInProgress = BOOLEAN(NTAPI*)();
+ShutdownInProgress processIsEnding = nullptr;  // ntdll's RtlDllShutdownInProgress
+DWORD mainThread = 0;
+std::atomic<DWORD> exitSlot{FLS_OUT_OF_INDEXES};
 int exitSlotValue;  // any non-null value: the callback runs only for a slot that holds one
 
-void catchExits() {
-  const DWORD slot = FlsAlloc(onMainThreadExit);
+// Runs when a thread that holds the slot ends. ExitProcess (and exit, _exit of any C runtime)
+// ends every other thread first, then runs the calling thread's callback before any DLL hears
+// of the detach. The main thread's end is always an exit of the run; another thread's only when
+// the process is shutting down, not when it simply returns.
+void WINAPI onThreadExit(void*) {
+  if (GetCurrentThreadId() != mainThread &&
+      (processIsEnding == nullptr || processIsEnding() == FALSE)) {
+    return;
+  }
+  endWith(reportExit(false));
+}
+
+void holdExitSlot() {
+  const DWORD slot = exitSlot.load();
   if (slot != FLS_OUT_OF_INDEXES) FlsSetValue(slot, &exitSlotValue);
+}
+
+void catchExits() {
+  mainThread = GetCurrentThreadId();
+  processIsEnding = runtimeFunction<ShutdownInProgress>(GetModuleHandleW(L"ntdll.dll"),
+                                                        "RtlDllShutdownInProgress");
+  exitSlot = FlsAlloc(onThreadExit);
+  holdExitSlot();
 }
 
 std::uint64_t currentThread() { return GetCurrentThreadId(); }
@@ -164,11 +208,16 @@ void endProcess(int exitCode) {
   TerminateProcess(GetCurrentProcess(), static_cast<UINT>(exitCode));
 }
 
-// Every thread that a runtime starts gets the same room as the main thread, as it starts.
+// Every thread that a runtime starts gets room for the report as the main thread has (at most a
+// quarter of its stack, so that a small one keeps room to work), and its exit is watched.
 void NTAPI onThreadStart(PVOID, DWORD reason, PVOID) {
   if (reason != DLL_THREAD_ATTACH) return;
-  ULONG stackGuarantee = kStackGuarantee;
+  ULONG_PTR low = 0, high = 0;
+  GetCurrentThreadStackLimits(&low, &high);
+  const ULONG_PTR quarter = (high - low) / 4;
+  ULONG stackGuarantee = quarter < kStackGuarantee ? static_cast<ULONG>(quarter) : kStackGuarantee;
   SetThreadStackGuarantee(&stackGuarantee);
+  holdExitSlot();
 }
 
 }  // namespace

@@ -113,7 +113,7 @@ class FakeRuntimeTest(unittest.TestCase):
     def test_chatter_of_the_runtime_leaves_the_document_alone(self):
         quiet, code = self.run_with_fake("full", "luid")
         self.assertEqual(code, 0)
-        for how in ("printf", "writefile"):
+        for how in ("printf", "ucrt-write", "writefile"):
             out, code = self.run_with_fake("full", "luid", misbehaviour={"FAKE_OPENCL_CHATTER": how})
             self.assertEqual(out, quiet, how)
             self.assertEqual(code, 0, how)
@@ -128,6 +128,7 @@ class FakeRuntimeTest(unittest.TestCase):
                 ({"FAKE_OPENCL_CRASH": "call:throw"}, crashed % b"signal 22"),
                 ({"FAKE_OPENCL_CRASH": "call:exit"}, exited),
                 ({"FAKE_OPENCL_CRASH": "call:ucrt-exit"}, exited),
+                ({"FAKE_OPENCL_CRASH": "call:thread-exit"}, exited),
                 ({"FAKE_OPENCL_CRASH": "load:ExitProcess"}, exited),
                 # A runtime's own handlers, installed when it loads, do not take a later crash.
                 ({"FAKE_OPENCL_FOREIGN": "pass", "FAKE_OPENCL_CRASH": "call"},

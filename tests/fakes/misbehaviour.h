@@ -18,25 +18,30 @@ inline std::string testSetting(const char* name) {
   return length > 0 && length < sizeof value ? std::string(value, length) : std::string();
 }
 
-// "printf": through the C runtime, without a line feed, so that it waits in the buffer;
-// "writefile": straight to the process's standard-output handle.
-inline void chatter(const char* variable, const char* where) {
-  const std::string how = testSetting(variable);
-  const std::string text = std::string("chatter ") + where;
-  if (how == "printf") {
-    std::printf("%s ", text.c_str());
-  } else if (how == "writefile") {
-    DWORD written = 0;
-    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text.data(), static_cast<DWORD>(text.size()),
-              &written, nullptr);
-  }
-}
-
 // A function of the UCRT, which a runtime built against it has loaded.
 template <typename Function>
 Function ucrtFunction(const char* name) {
   return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(
       GetProcAddress(GetModuleHandleW(L"ucrtbase.dll"), name)));
+}
+
+// "printf": through the C runtime, without a line feed, so that it waits in the buffer;
+// "ucrt-write": through the UCRT's descriptor 1; "writefile": straight to the process's
+// standard-output handle.
+inline void chatter(const char* variable, const char* where) {
+  const std::string how = testSetting(variable);
+  const std::string text = std::string("chatter ") + where;
+  if (how == "printf") {
+    std::printf("%s ", text.c_str());
+  } else if (how == "ucrt-write") {
+    LoadLibraryW(L"ucrtbase.dll");
+    ucrtFunction<int(__cdecl*)(int, const void*, unsigned)>("_write")(
+        1, text.data(), static_cast<unsigned>(text.size()));
+  } else if (how == "writefile") {
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), text.data(), static_cast<DWORD>(text.size()),
+              &written, nullptr);
+  }
 }
 
 // At load: a runtime built against the UCRT brings it along, and one that misbehaves at the
@@ -57,8 +62,8 @@ inline const char* detachMoment(LPVOID reserved) { return reserved != nullptr ? 
 // When the variable, "<moment>" or "<moment>:<how>", names this moment ("load", "unload", "end",
 // and the DLL's own: "call", "query"...): "crash" (the default)
 // an access violation; "exit", "_exit", "ExitProcess", "ucrt-exit" end the process with exit
-// code 0; "abort", "raise" (SIGABRT), "terminate", "throw" (a C++ exception out of the
-// runtime), "ucrt-abort".
+// code 0; "thread-exit" starts a thread that calls ExitProcess(0) and waits for it; "abort",
+// "raise" (SIGABRT), "terminate", "throw" (a C++ exception out of the runtime), "ucrt-abort".
 inline void misbehaveAt(const char* variable, const char* moment) {
   const std::string setting = testSetting(variable);
   const std::string::size_type colon = setting.find(':');
@@ -68,6 +73,11 @@ inline void misbehaveAt(const char* variable, const char* moment) {
   if (how == "_exit") _exit(0);
   if (how == "ExitProcess") ExitProcess(0);
   if (how == "ucrt-exit") ucrtFunction<void(__cdecl*)(int)>("exit")(0);
+  if (how == "thread-exit") {
+    const HANDLE thread = CreateThread(
+        nullptr, 0, [](LPVOID) -> DWORD { ExitProcess(0); }, nullptr, 0, nullptr);
+    WaitForSingleObject(thread, INFINITE);
+  }
   if (how == "abort") std::abort();
   if (how == "raise") std::raise(SIGABRT);
   if (how == "terminate") std::terminate();

@@ -1,5 +1,12 @@
 #include "json_output.h"
 
+#ifdef _WIN32
+#include <windows.h>
+
+#include <fcntl.h>
+#include <io.h>
+#endif
+
 #include <chrono>
 #include <functional>
 #include <string>
@@ -186,6 +193,15 @@ INSTANTIATE_TEST_SUITE_P(
         FatalCase{"exit_before_any_part", [] {}, exitReport,
                   "{\"code\":\"platform_exited\",\"message\":\"exit\"}\n", 1},
         FatalCase{"exit_after_the_document", [] { emitDocument("{}\n", 2); }, exitReport, "", 2},
+        // An exit that ended every other thread, one of them in its report: the code it chose.
+        FatalCase{"exit_after_a_report_of_a_thread_now_gone", [] { segfault(); },
+                  [] { return reportExit(false); }, "", 1},
+        FatalCase{"exit_after_a_crash_after_the_document_of_a_thread_now_gone",
+                  [] {
+                    emitDocument("{}\n", 2);
+                    segfault();
+                  },
+                  [] { return reportExit(false); }, "", 2},
         FatalCase{"exit_after_the_run_ended",
                   [] {
                     emitDocument("{}\n", 2);
@@ -245,5 +261,50 @@ TEST(DocumentClaim, WithoutTheNullDeviceTheRunEndsWithItsErrorDocument) {
             "opened\"}\n");
   EXPECT_EQ(endRun(), 1);
 }
+
+#ifdef _WIN32
+// A C runtime up before the guard (the UCRT, which Windows' own DLLs bring) writes to the null
+// device too, and the handle it had recorded is never handed to a file opened afterwards, where
+// its chatter would land.
+TEST(SilenceStdout, EveryCRuntimeUpBeforeTheGuardWritesToTheNullDevice) {
+  const HMODULE ucrt = LoadLibraryW(L"ucrtbase.dll");
+  ASSERT_NE(ucrt, nullptr);
+  const auto ucrtWrite = reinterpret_cast<int(__cdecl*)(int, const void*, unsigned)>(
+      reinterpret_cast<void (*)()>(GetProcAddress(ucrt, "_write")));
+  const auto ucrtHandle = reinterpret_cast<intptr_t(__cdecl*)(int)>(
+      reinterpret_cast<void (*)()>(GetProcAddress(ucrt, "_get_osfhandle")));
+  ASSERT_TRUE(ucrtWrite != nullptr && ucrtHandle != nullptr);
+  std::fflush(stdout);
+  const HANDLE original = GetStdHandle(STD_OUTPUT_HANDLE);
+
+  const bool silenced = windowsProcessApi().silenceStdout();
+  wchar_t folder[MAX_PATH], path[MAX_PATH];
+  GetTempPathW(MAX_PATH, folder);
+  GetTempFileNameW(folder, L"vic", 0, path);
+  const HANDLE victim = CreateFileW(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+  ucrtWrite(1, "chatter", 7);
+  const HANDLE ucrtOutput = reinterpret_cast<HANDLE>(ucrtHandle(1));
+  LARGE_INTEGER size{};
+  GetFileSizeEx(victim, &size);
+  CloseHandle(victim);
+  DeleteFileW(path);
+
+  // Standard output back for the rest of the tests.
+  SetHandleInformation(original, HANDLE_FLAG_PROTECT_FROM_CLOSE, 0);
+  HANDLE copy = nullptr;
+  DuplicateHandle(GetCurrentProcess(), original, GetCurrentProcess(), &copy, 0, FALSE,
+                  DUPLICATE_SAME_ACCESS);
+  const int restored = _open_osfhandle(reinterpret_cast<intptr_t>(copy), _O_WRONLY | _O_BINARY);
+  _dup2(restored, 1);
+  _close(restored);
+  SetStdHandle(STD_OUTPUT_HANDLE, original);
+
+  EXPECT_TRUE(silenced);
+  EXPECT_NE(victim, original) << "the original handle was closed and its value reused";
+  EXPECT_NE(ucrtOutput, original) << "the UCRT still writes to the original standard output";
+  EXPECT_EQ(size.QuadPart, 0) << "the UCRT's chatter landed in a file opened after the guard";
+}
+#endif
 
 }  // namespace
