@@ -1,9 +1,12 @@
-"""The native quarry through the system's Vulkan loader: against Mesa's lavapipe, and against
-a test-only driver that chatters on standard output or crashes."""
+"""The native quarry through the system's Vulkan loader: against Mesa's lavapipe, against
+a test-only driver that chatters on standard output or crashes, and with a test-only implicit
+layer that crashes."""
 
 import os
+import shutil
 import subprocess
 import sys
+import tempfile
 import unittest
 
 import harness
@@ -17,13 +20,21 @@ FAKE_DEVICE = (b'{"schema":2,"devices":[{"vkIndex":0,"name":"Fake ICD GPU","vend
                b'"driverInfo":"test"}]}\n')
 
 
-def run_quarry(mode=None, stdout=subprocess.PIPE):
+def run_quarry(mode=None, stdout=subprocess.PIPE, layer_home=None, **variables):
     """quarry with the test-only driver alone (or lavapipe when mode is None); what it prints
-    must be one document that quarry's schema accepts."""
+    must be one document that quarry's schema accepts. With layer_home, the user's data folder
+    is that one, so the loader finds the implicit layers installed there; variables are added
+    to the environment."""
     env = dict(os.environ)
     if mode is not None:
         manifest = os.environ["FAKE_ICD_MANIFEST"]
         env.update(VK_DRIVER_FILES=manifest, VK_ICD_FILENAMES=manifest, FAKE_ICD_MODE=mode)
+    if layer_home is not None:
+        # Whatever the caller's environment says about layers must not decide the outcome.
+        for name in ("VK_LOADER_LAYERS_DISABLE", "DISABLE_VK_LAYER_TEST_crashing_overlay"):
+            env.pop(name, None)
+        env["XDG_DATA_HOME"] = layer_home
+    env.update(variables)
     done = subprocess.run([QUARRY], stdout=stdout, stderr=subprocess.PIPE, env=env, timeout=60)
     if stdout == subprocess.PIPE:
         harness.parse_document(done.stdout, "quarry")
@@ -73,6 +84,22 @@ class FakeDriverTest(unittest.TestCase):
         self.assertEqual(done.stdout, b'{"schema":2,"error":{"code":"vulkan_enum_failed","message":'
                                       b'"vkEnumeratePhysicalDevices failed with error code -3"}}\n')
         self.assertEqual(done.returncode, 1)
+
+    def test_a_crashing_implicit_layer_and_the_variable_that_skips_it(self):
+        # As an overlay or capture tool registered for every program: the loader puts the
+        # layer in front of every instance, and its vkCreateInstance writes through null.
+        crashed = (b'{"schema":2,"error":{"code":"platform_crashed",'
+                   b'"message":"signal 11 in Vulkan"}}\n')
+        with tempfile.TemporaryDirectory() as home:
+            layers = os.path.join(home, "vulkan", "implicit_layer.d")
+            os.makedirs(layers)
+            shutil.copy(os.environ["FAKE_LAYER_MANIFEST"], layers)
+            for variables, expected, code in (({}, crashed, 1),
+                                              ({"VK_LOADER_LAYERS_DISABLE": "~implicit~"},
+                                               FAKE_DEVICE, 0)):
+                done = run_quarry("quiet", layer_home=home, **variables)
+                self.assertEqual(done.stdout, expected, variables)
+                self.assertEqual(done.returncode, code, variables)
 
     def test_a_document_that_cannot_be_written_is_a_failure(self):
         with open("/dev/full", "wb") as full:
