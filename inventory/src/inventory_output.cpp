@@ -18,11 +18,18 @@ Json runObject(const ProbeRun& run) {
   return object;
 }
 
-Json deviceList(const std::vector<VulkanDevice>& devices) {
+Json deviceList(const std::vector<InventoryVulkanDevice>& devices) {
   Json list = Json::array();
-  for (const VulkanDevice& device : devices) list.push_back(device.asPrinted);
+  for (const InventoryVulkanDevice& entry : devices) {
+    Json device;
+    device["kind"] = kindName(entry.kind);
+    device["device"] = entry.device.asPrinted;
+    list.push_back(std::move(device));
+  }
   return list;
 }
+
+Json orNull(const char* text) { return text ? Json(text) : Json(nullptr); }
 
 // Display columns of a UTF-8 text: one per code point.
 std::size_t columns(const std::string& text) {
@@ -62,14 +69,42 @@ std::string memoryText(std::uint64_t bytes) {
   return text;
 }
 
+// The quarry run that the devices come from, or nullptr when neither answered.
+const QuarryRun* vulkanRun(const Inventory& inventory) {
+  switch (inventory.vulkanFrom) {
+    case VulkanSource::none: return nullptr;
+    case VulkanSource::quarry: return &inventory.quarry;
+    case VulkanSource::quarryWithoutImplicitLayers: return &*inventory.quarryWithoutImplicitLayers;
+  }
+  return nullptr;
+}
+
+std::string vulkanUnknown(const Inventory& inventory) {
+  std::string text = whyNot("quarry", inventory.quarry.run);
+  if (inventory.quarryWithoutImplicitLayers) {
+    const ProbeRun& again = inventory.quarryWithoutImplicitLayers->run;
+    text += "; with implicit layers disabled it " + std::string(outcomeWords(again.outcome)) +
+            ": " + again.problem;
+  }
+  return text;
+}
+
+// " (translation)", " (software)": nothing for a native device.
+std::string kindMark(DeviceKind kind) {
+  return kind == DeviceKind::native ? "" : std::string(" (") + kindName(kind) + ")";
+}
+
 std::string vulkanCell(const Inventory& inventory, const AdapterInventory& entry) {
-  if (inventory.quarry.run.outcome != Outcome::answered) return whyNot("quarry", inventory.quarry.run);
+  const QuarryRun* quarry = vulkanRun(inventory);
+  if (quarry == nullptr) return vulkanUnknown(inventory);
   std::string cell;
-  for (const VulkanDevice& device : entry.vulkanDevices) {
-    cell += (cell.empty() ? "#" : "; #") + std::to_string(device.vkIndex) + " " + device.name;
+  for (const InventoryVulkanDevice& device : entry.vulkanDevices) {
+    const bool preferred = entry.preferredVulkanDevice == device.device.vkIndex;
+    cell += (cell.empty() ? "#" : "; #") + std::to_string(device.device.vkIndex) + " " +
+            device.device.name + kindMark(device.kind) + (preferred ? " (preferred)" : "");
   }
   if (!cell.empty()) return cell;
-  const std::vector<VulkanDevice>& devices = inventory.quarry.devices;
+  const std::vector<VulkanDevice>& devices = quarry->devices;
   std::uint32_t withLuid = 0;
   for (const VulkanDevice& device : devices) withLuid += device.deviceLuidValid;
   const auto total = static_cast<std::uint32_t>(devices.size());
@@ -79,12 +114,13 @@ std::string vulkanCell(const Inventory& inventory, const AdapterInventory& entry
                         : ", " + std::to_string(withLuid) + " with a valid LUID, none this one");
 }
 
-std::string openclCell(const BrindleRun& brindle) {
+std::string openclCell(const AdapterInventory& entry) {
+  const BrindleRun& brindle = entry.brindle;
   if (brindle.run.outcome != Outcome::answered) return whyNot("brindle", brindle.run);
   const BrindleAnswer& a = brindle.answer;
   if (a.matched) {
     return a.platform + " / " + a.device + " (#" + std::to_string(a.deviceIndex) + ", by " +
-           a.method + ")";
+           a.method + ")" + kindMark(entry.openclKind.value_or(DeviceKind::native));
   }
   if (a.reason == "no_platforms") return "no OpenCL platform on this machine";
   return "no OpenCL device for this adapter: " + counted(a.platformCount, "platform") + ", " +
@@ -123,15 +159,23 @@ std::string tableOf(const std::vector<std::vector<std::string>>& rows) {
 
 std::string inventoryDocument(const Inventory& inventory) {
   Json document;
-  document["schema"] = 1;
+  document["schema"] = 2;
   document["fennel"] = runObject(inventory.fennel.run);
   document["quarry"] = runObject(inventory.quarry.run);
+  if (inventory.quarryWithoutImplicitLayers) {
+    document["quarryWithoutImplicitLayers"] = runObject(inventory.quarryWithoutImplicitLayers->run);
+  }
+  document["vulkanFrom"] = orNull(vulkanSourceName(inventory.vulkanFrom));
   document["adapters"] = Json::array();
   for (const AdapterInventory& entry : inventory.adapters) {
     Json adapter;
     adapter["adapter"] = entry.adapter.asPrinted;
+    adapter["kind"] = kindName(entry.kind);
     adapter["vulkanDevices"] = deviceList(entry.vulkanDevices);
+    adapter["preferredVulkanDevice"] =
+        entry.preferredVulkanDevice ? Json(*entry.preferredVulkanDevice) : Json(nullptr);
     adapter["brindle"] = runObject(entry.brindle.run);
+    adapter["openclKind"] = entry.openclKind ? Json(kindName(*entry.openclKind)) : Json(nullptr);
     document["adapters"].push_back(std::move(adapter));
   }
   document["otherVulkanDevices"] = deviceList(inventory.otherVulkanDevices);
@@ -150,18 +194,28 @@ std::string inventoryTable(const Inventory& inventory) {
     rows[1].resize(rows[0].size());
     for (const AdapterInventory& entry : inventory.adapters) {
       const FennelAdapter& a = entry.adapter;
-      rows.push_back({a.name, std::to_string(a.luidLowPart) + ":" + std::to_string(a.luidHighPart),
+      const std::string software = entry.kind == AdapterKind::software ? " (software)" : "";
+      rows.push_back({a.name + software, std::to_string(a.luidLowPart) + ":" + std::to_string(a.luidHighPart),
                       memoryText(a.dedicatedVideoMemory), a.isIntegratedGpu ? "yes" : "no",
-                      vulkanCell(inventory, entry), openclCell(entry.brindle)});
+                      vulkanCell(inventory, entry), openclCell(entry)});
     }
     text += tableOf(rows);
   }
-  if (inventory.quarry.run.outcome != Outcome::answered && inventory.adapters.empty()) {
-    text += "Vulkan: " + oneLine(whyNot("quarry", inventory.quarry.run)) + "\n";
+  if (inventory.vulkanFrom == VulkanSource::none && inventory.adapters.empty()) {
+    text += "Vulkan: " + oneLine(vulkanUnknown(inventory)) + "\n";
   }
-  for (const VulkanDevice& device : inventory.otherVulkanDevices) {
+  for (const InventoryVulkanDevice& entry : inventory.otherVulkanDevices) {
+    const VulkanDevice& device = entry.device;
+    std::string marks = entry.kind == DeviceKind::native ? "" : kindName(entry.kind);
+    if (!device.deviceLuidValid) marks += marks.empty() ? "no LUID" : ", no LUID";
     text += "Vulkan device of no DXGI adapter: #" + std::to_string(device.vkIndex) + " " +
-            oneLine(device.name) + (device.deviceLuidValid ? "" : " (no LUID)") + "\n";
+            oneLine(device.name) + (marks.empty() ? "" : " (" + marks + ")") + "\n";
+  }
+  if (inventory.vulkanFrom == VulkanSource::quarryWithoutImplicitLayers) {
+    text += "Vulkan: " + oneLine(whyNot("quarry", inventory.quarry.run)) +
+            "; with implicit layers disabled it answered. A Vulkan layer installed on this machine "
+            "breaks Vulkan: a program can set " + layersDisableVariable + "=" + allImplicitLayers +
+            " in its own environment before it creates its Vulkan instance.\n";
   }
   return text;
 }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "command_line.h"
+#include "environment_block.h"
 #include "full_path.h"
 #include "output_pipe.h"
 #include "utf16.h"
@@ -107,17 +108,46 @@ DWORD prepareChildHandles(RunHandles& h) {
   return keep(h.readDone, CreateEventW(nullptr, TRUE, FALSE, nullptr));
 }
 
+// Names as Windows compares them: case ignored by its own uppercase table.
+int compareNamesAsWindows(std::wstring_view a, std::wstring_view b) {
+  const int order = CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(),
+                                         static_cast<int>(b.size()), TRUE);
+  return order == 0 ? compareIgnoringAsciiCase(a, b) : order - CSTR_EQUAL;
+}
+
+// This process's environment with the additions; empty when there are none (the child then
+// inherits the environment as it is).
+std::wstring childEnvironment(const std::vector<EnvironmentVariable>& additions) {
+  if (additions.empty()) return {};
+  std::vector<std::wstring> inherited;
+  struct Strings {
+    wchar_t* block = GetEnvironmentStringsW();
+    ~Strings() {
+      if (block != nullptr) FreeEnvironmentStringsW(block);
+    }
+  } strings;
+  for (const wchar_t* entry = strings.block; entry != nullptr && *entry != L'\0';
+       entry += wcslen(entry) + 1) {
+    inherited.emplace_back(entry);
+  }
+  std::vector<std::pair<std::wstring, std::wstring>> wide;
+  for (const EnvironmentVariable& variable : additions) {
+    wide.emplace_back(utf16Of(variable.name), utf16Of(variable.value));
+  }
+  return environmentBlock(inherited, wide, compareNamesAsWindows);
+}
+
 struct StartFailure {
   DWORD error;
   const char* step;  // what failed, or nullptr for CreateProcessW itself
 };
 
 // Starts the child in its job, in its own folder, running; error 0 when it runs.
-StartFailure startChild(RunHandles& h, const std::string& executable,
-                        const std::vector<std::string>& arguments) {
-  const std::wstring application = utf16Of(executable);
-  const std::wstring folder = utf16Of(folderOf(executable));
-  std::wstring commandLine = utf16Of(windowsCommandLine(executable, arguments));
+StartFailure startChild(RunHandles& h, const ProbeRequest& request) {
+  const std::wstring application = utf16Of(request.executable);
+  const std::wstring folder = utf16Of(folderOf(request.executable));
+  std::wstring commandLine = utf16Of(windowsCommandLine(request.executable, request.arguments));
+  std::wstring environment = childEnvironment(request.environment);
 
   // The child inherits these three handles and nothing else, even while other threads of
   // this process start children of their own.
@@ -150,7 +180,8 @@ StartFailure startChild(RunHandles& h, const std::string& executable,
   if (!CreateProcessW(application.c_str(), &commandLine[0], nullptr, nullptr, TRUE,
                       CREATE_SUSPENDED | DETACHED_PROCESS | EXTENDED_STARTUPINFO_PRESENT |
                           CREATE_UNICODE_ENVIRONMENT,
-                      nullptr, folder.c_str(), &startup.StartupInfo, &process)) {
+                      environment.empty() ? nullptr : &environment[0], folder.c_str(),
+                      &startup.StartupInfo, &process)) {
     return {GetLastError(), nullptr};
   }
   h.process.reset(process.hProcess);
@@ -316,22 +347,25 @@ bool readUntilExit(OutputReader& reader, RunHandles& h, ChildRun& run,
 
 }  // namespace
 
-ChildRun runProbe(const std::string& executable, const std::vector<std::string>& arguments,
-                  std::chrono::milliseconds timeout) {
+ChildRun runProbe(const ProbeRequest& request) {
+  const std::string& executable = request.executable;
   ChildRun run;
   // At least nothing, at most a year: no overflow in the deadline.
-  timeout = std::clamp(timeout, std::chrono::milliseconds(0),
+  const auto timeout = std::clamp(request.timeout, std::chrono::milliseconds(0),
                        std::chrono::milliseconds(std::chrono::hours(24 * 365)));
   run.timeoutSeconds = std::chrono::duration<double>(timeout).count();
   if (const char* problem = executablePathProblem(executable)) {
     return notStarted(run, executable, ERROR_BAD_PATHNAME, std::string("refused: ") + problem);
+  }
+  if (const char* problem = environmentProblem(request.environment)) {
+    return notStarted(run, executable, ERROR_BAD_ENVIRONMENT, std::string("refused: ") + problem);
   }
   RunHandles handles;  // declared before the reader: its pending read ends before they close
   if (const DWORD error = prepareChildHandles(handles)) {
     return notStarted(run, executable, error, "preparing its handles failed: " + systemMessage(error));
   }
   const Clock::time_point start = Clock::now();
-  const StartFailure failure = startChild(handles, executable, arguments);
+  const StartFailure failure = startChild(handles, request);
   if (failure.error != 0) {
     const std::string message = systemMessage(failure.error);
     return notStarted(run, executable, failure.error,

@@ -32,16 +32,22 @@ GOOD = {
         b'{"schema":2,"error":{"code":"null_device_unavailable","message":"The null device could not be opened"}}',
     ],
     "inventory": [
-        b'{"schema":1,"fennel":{"outcome":"answered","exitCode":0,"seconds":0.3,"document":{"schema":1,'
+        b'{"schema":2,"fennel":{"outcome":"answered","exitCode":0,"seconds":0.3,"document":{"schema":1,'
         b'"dxcoreAvailable":false,"adapters":[{"index":0,"name":"A","vendorId":1,"deviceId":1,'
         b'"dedicatedVideoMemory":1,"luidLowPart":5,"luidHighPart":0,"isIntegratedGpu":true}]}},'
         b'"quarry":{"outcome":"failed","exitCode":1,"seconds":0.1,"problem":"new_code: m",'
         b'"document":{"schema":2,"error":{"code":"new_code","message":"m"}}},'
+        b'"quarryWithoutImplicitLayers":{"outcome":"answered","exitCode":0,"seconds":0.2,"document":{"schema":2,'
+        b'"devices":[{"vkIndex":0,"name":"G","vendorId":65541,"deviceId":0,"deviceLuidValid":false,'
+        b'"apiVersion":"1.2.0","driverVersionRaw":1,"driverVersionFormatted":"0.0.1"}]}},'
+        b'"vulkanFrom":"quarryWithoutImplicitLayers",'
         b'"adapters":[{"adapter":{"index":0,"name":"A","vendorId":1,"deviceId":1,"dedicatedVideoMemory":1,'
-        b'"luidLowPart":5,"luidHighPart":0,"isIntegratedGpu":true},"vulkanDevices":[],'
-        b'"brindle":{"outcome":"timedOut","exitCode":null,"seconds":30.0,"problem":"no answer within 30 s"}}],'
-        b'"otherVulkanDevices":[{"vkIndex":0,"name":"G","vendorId":65541,"deviceId":0,"deviceLuidValid":false,'
-        b'"apiVersion":"1.2.0","driverVersionRaw":1,"driverVersionFormatted":"0.0.1"}]}',
+        b'"luidLowPart":5,"luidHighPart":0,"isIntegratedGpu":true},"kind":"hardware","vulkanDevices":[],'
+        b'"preferredVulkanDevice":null,'
+        b'"brindle":{"outcome":"timedOut","exitCode":null,"seconds":30.0,"problem":"no answer within 30 s"},'
+        b'"openclKind":null}],'
+        b'"otherVulkanDevices":[{"kind":"software","device":{"vkIndex":0,"name":"G","vendorId":65541,"deviceId":0,'
+        b'"deviceLuidValid":false,"apiVersion":"1.2.0","driverVersionRaw":1,"driverVersionFormatted":"0.0.1"}}]}',
     ],
 }
 
@@ -84,7 +90,18 @@ BAD = [
     ("inventory", 0, lambda d: d["quarry"].update(extra=1), "extra key in a run"),
     ("inventory", 0, lambda d: d["fennel"]["document"]["adapters"][0].pop("name"), "a probe's document broken"),
     ("inventory", 0, lambda d: d["adapters"][0]["adapter"].update(luidHighPart=2**31), "an adapter broken"),
-    ("inventory", 0, lambda d: d["otherVulkanDevices"][0].update(luidLowPart=1), "a device broken"),
+    ("inventory", 0, lambda d: d["otherVulkanDevices"][0]["device"].update(luidLowPart=1), "a device broken"),
+    ("inventory", 0, lambda d: d.update(schema=1), "the former schema"),
+    ("inventory", 0, drop("vulkanFrom"), "no vulkanFrom"),
+    ("inventory", 0, lambda d: d.update(vulkanFrom="quarryAgain"), "unknown vulkanFrom"),
+    ("inventory", 0, lambda d: d["quarryWithoutImplicitLayers"].pop("document"), "a retry answered without its document"),
+    ("inventory", 0, lambda d: d["otherVulkanDevices"].__setitem__(0, d["otherVulkanDevices"][0]["device"]),
+     "a device without its kind"),
+    ("inventory", 0, lambda d: d["otherVulkanDevices"][0].update(kind="emulated"), "unknown device kind"),
+    ("inventory", 0, lambda d: d["adapters"][0].update(kind="virtual"), "unknown adapter kind"),
+    ("inventory", 0, lambda d: d["adapters"][0].pop("preferredVulkanDevice"), "no preferred device"),
+    ("inventory", 0, lambda d: d["adapters"][0].update(preferredVulkanDevice=-1), "negative preferred device"),
+    ("inventory", 0, lambda d: d["adapters"][0].update(openclKind="software"), "software OpenCL kind"),
 ]
 
 

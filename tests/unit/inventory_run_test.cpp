@@ -13,6 +13,7 @@
 #include <fstream>
 #endif
 
+#include "environment_block.h"
 #include "full_path.h"
 #include "gpu_inventory/probe_run.h"
 #include "output_pipe.h"
@@ -54,6 +55,52 @@ TEST(ExecutablePath, OnlyAFullPathToAnExe) {
   }
 }
 
+// A block as a list of its entries.
+std::vector<std::wstring> entriesOf(const std::wstring& block) {
+  std::vector<std::wstring> entries;
+  EXPECT_GE(block.size(), 2u);
+  EXPECT_EQ(block.substr(block.size() - 2), std::wstring(2, L'\0'));
+  for (std::size_t at = 0; at < block.size() && block[at] != L'\0';) {
+    const std::size_t end = block.find(L'\0', at);
+    entries.push_back(block.substr(at, end - at));
+    at = end + 1;
+  }
+  return entries;
+}
+
+struct BlockCase {
+  const char* label;
+  std::vector<std::wstring> inherited;
+  std::vector<std::pair<std::wstring, std::wstring>> additions;
+  std::vector<std::wstring> entries;
+};
+
+TEST(EnvironmentBlock, AdditionsReplaceTheirNameWhateverItsCaseAndTheBlockStaysSorted) {
+  const std::vector<BlockCase> cases = {
+      {"added in order", {L"=C:=C:\\work", L"Path=C:\\Windows", L"windir=C:\\Windows"},
+       {{L"VK_LOADER_LAYERS_DISABLE", L"~implicit~"}},
+       {L"=C:=C:\\work", L"Path=C:\\Windows", L"VK_LOADER_LAYERS_DISABLE=~implicit~", L"windir=C:\\Windows"}},
+      {"replaces another case", {L"A=1", L"vk_loader_layers_disable=VK_LAYER_x", L"Z=2"},
+       {{L"VK_LOADER_LAYERS_DISABLE", L"~implicit~"}},
+       {L"A=1", L"VK_LOADER_LAYERS_DISABLE=~implicit~", L"Z=2"}},
+      // Windows sorts by the uppercase name: '_' (0x5F) after every letter.
+      {"underscore after letters", {L"AB=1", L"A_B=2"}, {{L"aa", L"3"}}, {L"aa=3", L"AB=1", L"A_B=2"}},
+      {"a name that is the start of another", {L"PATHEXT=.EXE", L"PATH=x"}, {{L"path", L"y"}},
+       {L"path=y", L"PATHEXT=.EXE"}},
+      {"the later addition wins", {}, {{L"X", L"1"}, {L"x", L"2"}}, {L"x=2"}},
+      {"nothing at all", {}, {}, {}},
+  };
+  for (const BlockCase& c : cases) {
+    EXPECT_EQ(entriesOf(environmentBlock(c.inherited, c.additions, compareIgnoringAsciiCase)), c.entries) << c.label;
+  }
+  const std::vector<std::pair<EnvironmentVariable, bool>> problems = {
+      {{"VK_LOADER_LAYERS_DISABLE", "~implicit~"}, false}, {{"X", ""}, false}, {{"", "1"}, true},
+      {{"A=B", "1"}, true}, {{std::string("A\0B", 3), "1"}, true}, {{"A", std::string("1\0B=2", 5)}, true}};
+  for (const auto& [variable, refused] : problems) {
+    EXPECT_EQ(environmentProblem({variable}) != nullptr, refused) << variable.name;
+  }
+}
+
 #ifdef _WIN32
 
 std::string systemFolder() {
@@ -71,7 +118,7 @@ TEST(RunProbe, ABatchFileIsRefusedAndNeverRuns) {
   const fs::path batch = folder / "fennel.bat";
   std::ofstream(batch) << "@echo ran > \"" << marker.string() << "\"\r\n";
   for (const std::string& path : {batch.string(), std::string("fennel.bat"), std::string("cmd.exe")}) {
-    const ChildRun run = runProbe(path, {}, std::chrono::seconds(10));
+    const ChildRun run = runProbe({path, {}, std::chrono::seconds(10)});
     EXPECT_FALSE(run.started) << path;
     EXPECT_EQ(run.startError, static_cast<std::uint32_t>(ERROR_BAD_PATHNAME)) << path;
     EXPECT_NE(run.startProblem.find("refused"), std::string::npos) << run.startProblem;
@@ -81,7 +128,7 @@ TEST(RunProbe, ABatchFileIsRefusedAndNeverRuns) {
 
 TEST(RunProbe, TheChildStartsInItsOwnFolderAndANegativeTimeoutIsZero) {
   const std::string folder = systemFolder();
-  const ChildRun run = runProbe(folder + "\\cmd.exe", {"/c", "cd"}, std::chrono::seconds(30));
+  const ChildRun run = runProbe({folder + "\\cmd.exe", {"/c", "cd"}, std::chrono::seconds(30)});
   ASSERT_TRUE(run.started) << run.startProblem;
   EXPECT_FALSE(run.timedOut);
   EXPECT_EQ(run.exitCode, 0u);
@@ -89,9 +136,35 @@ TEST(RunProbe, TheChildStartsInItsOwnFolderAndANegativeTimeoutIsZero) {
   while (!printed.empty() && (printed.back() == '\n' || printed.back() == '\r')) printed.pop_back();
   EXPECT_STRCASEEQ(printed.c_str(), folder.c_str());
 
-  const ChildRun hurried = runProbe(folder + "\\cmd.exe", {"/c", "cd"}, std::chrono::milliseconds(-5));
+  const ChildRun hurried = runProbe({folder + "\\cmd.exe", {"/c", "cd"}, std::chrono::milliseconds(-5)});
   EXPECT_TRUE(hurried.timedOut);
   EXPECT_EQ(hurried.timeoutSeconds, 0.0);
+}
+
+TEST(RunProbe, TheChildSeesTheAdditionsAndEverythingElseAsItWas) {
+  SetEnvironmentVariableW(L"inventory_test_inherited", L"kept");
+  SetEnvironmentVariableW(L"inventory_test_replaced", L"old");
+  SetEnvironmentVariableW(L"inventory_test_\u00e9", L"old");  // replaced by its uppercase, as Windows compares
+  const std::string cmd = systemFolder() + "\\cmd.exe";
+  ProbeRequest request{cmd, {"/c", "set", "inventory_test"}, std::chrono::seconds(30)};
+  request.environment = {{"INVENTORY_TEST_REPLACED", "new value"}, {"inventory_test_added", "~implicit~"},
+                         {"INVENTORY_TEST_\xC3\x89", "new"}};
+  const ChildRun run = runProbe(request);
+  ASSERT_TRUE(run.started) << run.startProblem;
+  // The non-ASCII name is printed in the console's code page: only its value is compared.
+  const std::string accented = run.output.substr(run.output.rfind("INVENTORY_TEST_"));
+  EXPECT_EQ(run.output.substr(0, run.output.size() - accented.size()),
+            "inventory_test_added=~implicit~\r\ninventory_test_inherited=kept\r\n"
+            "INVENTORY_TEST_REPLACED=new value\r\n");
+  EXPECT_EQ(accented.substr(accented.find('=')), "=new\r\n");
+  // A name that would set another variable than the one asked for is refused.
+  request.environment = {{"A=B", "1"}};
+  const ChildRun refused = runProbe(request);
+  EXPECT_FALSE(refused.started);
+  EXPECT_EQ(refused.startError, static_cast<std::uint32_t>(ERROR_BAD_ENVIRONMENT));
+  SetEnvironmentVariableW(L"inventory_test_inherited", nullptr);
+  SetEnvironmentVariableW(L"inventory_test_replaced", nullptr);
+  SetEnvironmentVariableW(L"inventory_test_\u00e9", nullptr);
 }
 
 TEST(OutputPipe, OnlyTheCurrentUserMayOpenIt) {

@@ -2,37 +2,65 @@
 // The three probes run as child processes and their answers joined by adapter LUID.
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "device_kinds.h"
 #include "probe_documents.h"
 
 namespace gpu_inventory {
 
+// The variable that makes the Khronos Vulkan loader skip every implicit layer, and its value.
+inline constexpr const char* layersDisableVariable = "VK_LOADER_LAYERS_DISABLE";
+inline constexpr const char* allImplicitLayers = "~implicit~";
+
 struct InventoryOptions {
   std::chrono::milliseconds timeout{30000};  // for each probe run
   bool sequential = false;                   // one child at a time, else at most four
+  // When quarry neither answers nor fails to start, run it once more with every implicit
+  // Vulkan layer disabled (a broken overlay or capture layer can crash or hang any instance).
+  bool retryQuarryWithoutImplicitLayers = true;
+};
+
+struct InventoryVulkanDevice {
+  DeviceKind kind = DeviceKind::native;
+  VulkanDevice device;
 };
 
 struct AdapterInventory {
   FennelAdapter adapter;
-  std::vector<VulkanDevice> vulkanDevices;  // every device with this LUID, in vkIndex order
-  BrindleRun brindle;                       // brindle run for this LUID
+  AdapterKind kind = AdapterKind::hardware;
+  std::vector<InventoryVulkanDevice> vulkanDevices;  // every device with this LUID, in vkIndex order
+  // The vkIndex to use: the first native device, else the first translation one, never a
+  // software one; none when there is none.
+  std::optional<std::uint32_t> preferredVulkanDevice;
+  BrindleRun brindle;                     // brindle run for this LUID
+  std::optional<DeviceKind> openclKind;   // when brindle answered with a match
 };
+
+// Which quarry run the Vulkan devices come from.
+enum class VulkanSource { none, quarry, quarryWithoutImplicitLayers };
+const char* vulkanSourceName(VulkanSource source);  // nullptr for none
 
 struct Inventory {
   FennelRun fennel;
   QuarryRun quarry;
-  std::vector<AdapterInventory> adapters;        // in fennel's order, when fennel answered
-  std::vector<VulkanDevice> otherVulkanDevices;  // the devices that no adapter claims
+  // The second run, with implicit layers disabled, when there was one.
+  std::optional<QuarryRun> quarryWithoutImplicitLayers;
+  VulkanSource vulkanFrom = VulkanSource::none;
+  std::vector<AdapterInventory> adapters;                 // in fennel's order, when fennel answered
+  std::vector<InventoryVulkanDevice> otherVulkanDevices;  // the devices that no adapter claims
 };
+
+// The preferred Vulkan device of an adapter, or nullptr.
+const VulkanDevice* preferredVulkanDevice(const AdapterInventory& entry);
 
 // How a probe is run: runProbe on Windows; a caller or a test may give its own. It is called
 // with a full path and, unless the inventory is sequential, from several threads at once.
-using ProbeRunner = std::function<ChildRun(const std::string& executable,
-                                           const std::vector<std::string>& arguments,
-                                           std::chrono::milliseconds timeout)>;
+using ProbeRunner = std::function<ChildRun(const ProbeRequest& request)>;
 
 // Runs fennel.exe and quarry.exe from the folder together, then brindle.exe for each adapter
 // as soon as fennel has answered, and joins the answers. The folder is made a full path once,
@@ -45,8 +73,10 @@ Inventory takeInventory(const std::string& folder, const InventoryOptions& optio
                         ProbeRunner runner = runProbe);
 
 // The join alone: brindleRuns holds one run per adapter of fennel's, in its order; an adapter
-// without one has a brindle run whose outcome is notRun.
-Inventory joinInventory(FennelRun fennel, QuarryRun quarry, std::vector<BrindleRun> brindleRuns);
+// without one has a brindle run whose outcome is notRun. The Vulkan devices come from quarry
+// when it answered, else from the run without implicit layers when that one answered.
+Inventory joinInventory(FennelRun fennel, QuarryRun quarry, std::vector<BrindleRun> brindleRuns,
+                        std::optional<QuarryRun> quarryWithoutImplicitLayers = std::nullopt);
 
 // brindle's arguments for one adapter.
 std::vector<std::string> brindleArguments(const FennelAdapter& adapter);

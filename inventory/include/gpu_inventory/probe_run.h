@@ -31,14 +31,30 @@ struct ChildRun {
 
 inline constexpr std::size_t maxProbeOutput = 1024 * 1024;
 
+// A variable added to a child's environment.
+struct EnvironmentVariable {
+  std::string name;  // not empty, no '=' and no NUL
+  std::string value;
+};
+
+// One run to make.
+struct ProbeRequest {
+  std::string executable;  // a full path to an .exe
+  std::vector<std::string> arguments;
+  std::chrono::milliseconds timeout{30000};
+  // Added to the environment the child inherits, each replacing a variable of the same name
+  // (names compare without case, as Windows compares them); none: the environment as it is.
+  std::vector<EnvironmentVariable> environment;
+  std::string purpose;  // what the run is for, for people: "quarry", "brindle on <adapter>"
+};
+
 // Runs one executable, given by its full path to an .exe (anything else is refused, never
 // resolved against the current directory or handed to cmd.exe), with the given arguments
-// (UTF-8), in the executable's folder as its current directory, standard input and error on
-// the null device, standard output read while it runs; after it ends, at the timeout (below
-// zero is zero), past 1 MiB of output, or on any exit from this function, an exception
-// included, everything it started is terminated with it. Windows only.
-ChildRun runProbe(const std::string& executable, const std::vector<std::string>& arguments,
-                  std::chrono::milliseconds timeout);
+// (UTF-8) and environment, in the executable's folder as its current directory, standard input
+// and error on the null device, standard output read while it runs; after it ends, at the
+// timeout (below zero is zero), past 1 MiB of output, or on any exit from this function, an
+// exception included, everything it started is terminated with it. Windows only.
+ChildRun runProbe(const ProbeRequest& request);
 
 // The closed list of verdicts on a run, and notRun for a run that never happened.
 enum class Outcome { notRun, answered, failed, crashed, timedOut, couldNotStart, garbled };
