@@ -19,7 +19,8 @@ FENNEL = ('{"schema":1,"dxcoreAvailable":false,"adapters":['
 DEVICE = ('{"vkIndex":%d,"name":"%s","vendorId":4318,"deviceId":1,"deviceLuidValid":true,'
           '"luidLowPart":4294967295,"luidHighPart":-7,"apiVersion":"1.3.0","driverVersionRaw":1,'
           '"driverVersionFormatted":"0.0.0.1"}')
-QUARRY = '{"schema":2,"devices":[%s,%s]}' % (DEVICE % (1, "Layered"), DEVICE % (0, "Native"))
+LAYERED = "Microsoft Direct3D12 (Fake GPU)"  # a translation layer's device: no driverId, this name
+QUARRY = '{"schema":2,"devices":[%s,%s]}' % (DEVICE % (1, LAYERED), DEVICE % (0, "Native"))
 NO_MATCH = ('{"schema":1,"matched":false,"reason":"no_match","platformCount":1,'
             '"d3d11SharingPlatforms":0,"luidExtDevices":0}')
 BRINDLE_ERROR = '{"schema":1,"matched":false,"error":{"code":"%s","message":"m"}}'
@@ -93,7 +94,10 @@ class RealProbesTest(unittest.TestCase):
         [entry] = result["adapters"]
         self.assertEqual(entry["adapter"], ADAPTER)
         self.assertEqual(entry["vulkanDevices"], [])  # lavapipe reports no LUID
-        self.assertEqual(result["otherVulkanDevices"], DEVICES)
+        self.assertEqual((entry["kind"], entry["preferredVulkanDevice"]), ("hardware", None))
+        self.assertEqual(result["otherVulkanDevices"], [{"kind": "software", "device": d} for d in DEVICES])
+        self.assertEqual(result["vulkanFrom"], "quarry")  # a healthy machine: one quarry run
+        self.assertNotIn("quarryWithoutImplicitLayers", result)
         self.assertEqual(entry["brindle"]["document"]["reason"], "no_match")
         text, code, err, _ = inventory(harness.bin_dir())
         self.assertEqual((code, err), (0, b""))
@@ -124,8 +128,8 @@ class LibraryExampleTest(unittest.TestCase):
                                    env=harness.wine_env(PREFIX, DISPLAY))
         self.assertEqual(code, 0)
         self.assertEqual(out.decode().splitlines(), [
-            "%s: 0 Vulkan device(s), OpenCL: no_match" % ADAPTER["name"],
-            "no adapter has both a Vulkan and an OpenCL device"])
+            "%s (hardware): Vulkan: none, OpenCL: no_match" % ADAPTER["name"],
+            "no hardware adapter has both a Vulkan and an OpenCL device"])
 
     def test_the_example_looks_beside_itself_not_in_the_current_directory(self):
         # Run from the probes' folder, it still looks in its own, which has no fennel.exe.
@@ -175,8 +179,13 @@ class VerdictTest(unittest.TestCase):
                     if outcome == "timedOut":  # the timeout is honoured within a second
                         self.assertGreaterEqual(run["seconds"], TIMEOUT)
                         self.assertLess(run["seconds"], TIMEOUT + 1)
+                # Run again without implicit layers when it ran and did not answer.
+                retried = result["quarry"]["outcome"] not in ("answered", "couldNotStart")
+                self.assertEqual("quarryWithoutImplicitLayers" in result, retried)
                 if result["quarry"]["outcome"] == "answered":  # both devices on the one LUID
-                    self.assertEqual([d["name"] for d in entry["vulkanDevices"]], ["Native", "Layered"])
+                    self.assertEqual([(d["kind"], d["device"]["name"]) for d in entry["vulkanDevices"]],
+                                     [("native", "Native"), ("translation", LAYERED)])
+                    self.assertEqual(entry["preferredVulkanDevice"], 0)
                     self.assertLess(entry["brindle"]["seconds"], TIMEOUT)  # the grandchild is not waited for
                 self.assertEqual(still_running(folder), [])
 
@@ -185,11 +194,31 @@ class VerdictTest(unittest.TestCase):
         extra = {"FAKE_PROBE_FENNEL": "spawn-hang", "FAKE_PROBE_QUARRY": "say 0 " + QUARRY}
         result, code = document(folder, "--timeout", str(TIMEOUT), "--sequential", extra=extra)
         self.assertEqual((code, result["fennel"]["outcome"], result["adapters"]), (1, "timedOut", []))
-        self.assertEqual([d["name"] for d in result["otherVulkanDevices"]], ["Native", "Layered"])
+        self.assertEqual([d["device"]["name"] for d in result["otherVulkanDevices"]], ["Native", LAYERED])
         text, code, _, _ = inventory(folder, "--timeout", str(TIMEOUT), extra=extra)
         self.assertEqual(code, 1)
         self.assertIn("DXGI adapters unknown: fennel timed out: no answer within %d s" % TIMEOUT, text)
         self.assertEqual(still_running(folder), [])
+
+    def test_vulkan_past_a_broken_implicit_layer(self):
+        # The stand-in crashes unless implicit layers are disabled; the variable that the
+        # inventory adds replaces one of the same name that the environment already has.
+        folder = staged({"fennel": "fake", "quarry": "fake", "brindle": "fake"})
+        extra = {"FAKE_PROBE_FENNEL": "say 0 " + FENNEL, "FAKE_PROBE_QUARRY": "say-without-layers " + QUARRY,
+                 "FAKE_PROBE_BRINDLE": "say 0 " + NO_MATCH, "VK_LOADER_LAYERS_DISABLE": "VK_LAYER_other"}
+        result, code = document(folder, "--timeout", str(TIMEOUT), extra=extra)
+        self.assertEqual(code, 0)
+        self.assertEqual(run_summary(result["quarry"])[:2], ("crashed", 0xC0000005))
+        self.assertEqual(run_summary(result["quarryWithoutImplicitLayers"]), ("answered", 0, ""))
+        self.assertEqual(result["vulkanFrom"], "quarryWithoutImplicitLayers")
+        [entry] = result["adapters"]
+        self.assertEqual([d["device"]["name"] for d in entry["vulkanDevices"]], ["Native", LAYERED])
+        self.assertEqual(entry["preferredVulkanDevice"], 0)
+        text, code, err, _ = inventory(folder, "--timeout", str(TIMEOUT), extra=extra)
+        self.assertEqual((code, err), (0, b""))
+        self.assertIn("#0 Native (preferred); #1 %s (translation)" % LAYERED, text)
+        self.assertIn("A Vulkan layer installed on this machine breaks Vulkan: a program can set "
+                      "VK_LOADER_LAYERS_DISABLE=~implicit~ in its own environment", text)
 
     def test_a_relative_folder_is_made_full_once(self):
         folder = staged({"fennel": "fake", "quarry": "fake", "brindle": "fake"})

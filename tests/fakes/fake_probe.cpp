@@ -2,6 +2,10 @@
 // "--fake <mode>" on its command line or, when it runs under a probe's name (fennel.exe...),
 // from the variable FAKE_PROBE_<NAME> (FAKE_PROBE_FENNEL...):
 //   say <exit> <text>   prints the text and a line feed, exits with <exit>
+//   say-without-layers <text>
+//                       as a Vulkan loader with a broken implicit layer: prints the text and a
+//                       line feed and exits with 0 when VK_LOADER_LAYERS_DISABLE is
+//                       "~implicit~", else crashes as "crash" does
 //   say-hang <text>     prints the text and a line feed, then never ends
 //   say-spawn <text>    starts a grandchild that holds standard output open and never ends,
 //                       prints the text and a line feed, exits with 0
@@ -23,6 +27,12 @@ void say(const std::string& text) {
   DWORD written = 0;
   WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), line.data(), static_cast<DWORD>(line.size()), &written,
             nullptr);
+}
+
+[[noreturn]] void crash() {
+  SetUnhandledExceptionFilter(nullptr);
+  *static_cast<volatile int*>(nullptr) = 1;
+  for (;;) Sleep(INFINITE);
 }
 
 [[noreturn]] void hang() {
@@ -91,9 +101,12 @@ int main(int argc, char** argv) {
     hang();
   }
   if (action == "hang") hang();
-  if (action == "crash") {
-    SetUnhandledExceptionFilter(nullptr);
-    *static_cast<volatile int*>(nullptr) = 1;
+  if (action == "crash") crash();
+  if (action == "say-without-layers") {
+    const char* disabled = std::getenv("VK_LOADER_LAYERS_DISABLE");
+    if (disabled == nullptr || std::string(disabled) != "~implicit~") crash();
+    say(rest);
+    return 0;
   }
   if (action == "flood") {
     const std::string block(64 * 1024, 'x');
