@@ -1,12 +1,15 @@
 // inventory.exe: the probes run from one folder, their answers joined and printed.
 #include <windows.h>
 
+#include <cstddef>
 #include <exception>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "gpu_inventory/inventory.h"
 #include "inventory_output.h"
+#include "progress_line.h"
 #include "tool_options.h"
 #include "utf16.h"
 
@@ -44,6 +47,65 @@ bool writeAll(HANDLE handle, const std::string& text) {
   return true;
 }
 
+// The line on standard error that names the run still awaited, when that is a console: a ticker
+// thread over the board that the runner keeps. finish() stops it at once, joins it and clears
+// the line, so nothing of it is left when standard output is written.
+class ConsoleProgress {
+ public:
+  explicit ConsoleProgress(bool wanted) {
+    DWORD mode = 0;
+    if (!wanted || !GetConsoleMode(console_, &mode)) return;  // a pipe, a file, the null device
+    try {
+      ticker_ = std::thread([this] {
+        try {
+          board_.tick([this](const std::string& line) { show(line); });
+        } catch (...) {
+          // Out of memory: no more progress; finish() still clears the line.
+        }
+      });
+    } catch (...) {
+      // No thread: no progress.
+    }
+  }
+  ConsoleProgress(const ConsoleProgress&) = delete;
+  ConsoleProgress& operator=(const ConsoleProgress&) = delete;
+  ~ConsoleProgress() { finish(); }
+
+  ProbeRunner runner() {
+    return ticker_.joinable() ? runnerOnBoard(board_, runProbe) : ProbeRunner(runProbe);
+  }
+
+  void finish() noexcept {
+    board_.stop();
+    if (!ticker_.joinable()) return;
+    try {
+      ticker_.join();
+    } catch (...) {
+      return;  // cannot happen: joined once, from another thread
+    }
+    show("");
+  }
+
+ private:
+  // Cut to the console's width as it is now; a failed write only loses the line.
+  void show(const std::string& line) noexcept {
+    try {
+      CONSOLE_SCREEN_BUFFER_INFO info{};
+      const std::size_t columns = GetConsoleScreenBufferInfo(console_, &info) && info.dwSize.X > 0
+                                      ? static_cast<std::size_t>(info.dwSize.X)
+                                      : 80;
+      const std::string text = line_.rewrite(line, columns);
+      if (!text.empty()) writeAll(console_, text);
+    } catch (...) {
+    }
+  }
+
+  const HANDLE console_ = GetStdHandle(STD_ERROR_HANDLE);
+  ProgressBoard board_;
+  ConsoleLine line_;  // the ticker's until it is joined, then finish()'s
+  std::thread ticker_;
+};
+
 int run(const std::vector<std::string>& arguments) {
   const ToolOptions options = parseToolOptions(arguments);
   const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
@@ -52,9 +114,15 @@ int run(const std::vector<std::string>& arguments) {
     return 2;
   }
   if (options.help) return writeAll(output, toolUsage) ? 0 : 1;
+  if (options.version) {
+    return writeAll(output, std::string("inventory ") + INVENTORY_VERSION + "\n") ? 0 : 1;
+  }
 
+  ConsoleProgress progress(!options.json);
   const Inventory inventory =
-      takeInventory(options.bin.empty() ? thisExecutableFolder() : options.bin, options.inventory);
+      takeInventory(options.bin.empty() ? thisExecutableFolder() : options.bin, options.inventory,
+                    progress.runner());
+  progress.finish();
   const std::string text = options.json ? inventoryDocument(inventory) : inventoryTable(inventory);
   if (!writeAll(output, text)) return 1;
   return inventory.fennel.run.outcome == Outcome::answered ? 0 : 1;

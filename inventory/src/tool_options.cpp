@@ -7,12 +7,15 @@ namespace gpu_inventory {
 
 const char* const toolUsage =
     "Usage: inventory [--bin FOLDER] [--timeout SECONDS] [--sequential] [--json]\n"
+    "       inventory --version\n"
     "Runs fennel.exe, quarry.exe and brindle.exe (one run per adapter) from FOLDER (default:\n"
     "the folder of inventory.exe) and joins their answers by adapter LUID: one table, or with\n"
     "--json one JSON document (schemas/inventory.schema.json). Each run may take SECONDS\n"
     "(default 30); --sequential runs one probe at a time instead of up to four at once.\n"
     "Exit code 0 when fennel answered, 1 when it did not or the output could not be written,\n"
-    "2 for a wrong command line.\n";
+    "2 for a wrong command line. Without --json, when standard error is a console, a line\n"
+    "there names the run still awaited once one has taken 2 seconds. --version prints the\n"
+    "version of inventory.\n";
 
 namespace {
 
@@ -37,6 +40,8 @@ ToolOptions parseToolOptions(const std::vector<std::string>& arguments) {
     const bool hasValue = i + 1 < arguments.size();
     if (argument == "--help" || argument == "-h" || argument == "/?") {
       options.help = true;
+    } else if (argument == "--version") {
+      options.version = true;
     } else if (argument == "--json") {
       options.json = true;
     } else if (argument == "--sequential") {

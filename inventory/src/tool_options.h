@@ -13,6 +13,7 @@ struct ToolOptions {
   InventoryOptions inventory;
   bool json = false;
   bool help = false;
+  bool version = false;
   std::string usageError;  // set when the command line is wrong
 };
 

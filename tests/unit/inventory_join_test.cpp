@@ -272,6 +272,7 @@ struct OptionsCase {
   std::string usageError;  // a part of it; empty when the line is right
   long long timeoutMs;
   bool sequential, json, help;
+  bool version = false;
 };
 
 class OptionsTest : public testing::TestWithParam<OptionsCase> {};
@@ -286,12 +287,16 @@ TEST_P(OptionsTest, Parsed) {
   EXPECT_EQ(options.inventory.sequential, c.sequential);
   EXPECT_EQ(options.json, c.json);
   EXPECT_EQ(options.help, c.help);
+  EXPECT_EQ(options.version, c.version);
 }
 
 INSTANTIATE_TEST_SUITE_P(CommandLines, OptionsTest, testing::Values(
     OptionsCase{"defaults", {}, "", 30000, false, false, false},
     OptionsCase{"all", {"--bin", "C:\\a b", "--timeout", "2.5", "--sequential", "--json"}, "", 2500, true, true, false},
     OptionsCase{"help", {"--help"}, "", 30000, false, false, true},
+    OptionsCase{"version", {"--version"}, "", 30000, false, false, false, true},
+    OptionsCase{"version_and_json", {"--json", "--version"}, "", 30000, false, true, false, true},
+    OptionsCase{"version_with_a_value", {"--version", "2"}, "unknown option: 2", 0, false, false, false},
     OptionsCase{"zero", {"--timeout", "0"}, "--timeout", 0, false, false, false},
     OptionsCase{"exponent", {"--timeout", "1e3"}, "--timeout", 0, false, false, false},
     OptionsCase{"past_a_day", {"--timeout", "86401"}, "--timeout", 0, false, false, false},
