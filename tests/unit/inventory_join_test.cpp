@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
+#include <tuple>
 #include <condition_variable>
+#include <deque>
 #include <filesystem>
 #include <mutex>
 #include <string>
@@ -27,17 +30,20 @@ using namespace gpu_inventory;
 
 using Json = nlohmann::ordered_json;
 
-std::string adapterJson(const char* name, unsigned low, int high) {
-  return "{\"index\":0,\"name\":\"" + std::string(name) +
-         "\",\"vendorId\":4318,\"deviceId\":9,\"dedicatedVideoMemory\":8589934592,\"luidLowPart\":" +
+std::string adapterJson(const char* name, unsigned low, int high, unsigned vendor = 4318, unsigned device = 9) {
+  return "{\"index\":0,\"name\":\"" + std::string(name) + "\",\"vendorId\":" + std::to_string(vendor) +
+         ",\"deviceId\":" + std::to_string(device) + ",\"dedicatedVideoMemory\":8589934592,\"luidLowPart\":" +
          std::to_string(low) + ",\"luidHighPart\":" + std::to_string(high) + ",\"isIntegratedGpu\":false}";
 }
 
-std::string deviceJson(unsigned vkIndex, const char* name, bool valid, unsigned low = 0, int high = 0) {
+// driverId: "" for none.
+std::string deviceJson(unsigned vkIndex, const char* name, bool valid, unsigned low = 0, int high = 0,
+                       const char* driverId = "") {
   return "{\"vkIndex\":" + std::to_string(vkIndex) + ",\"name\":\"" + name +
          "\",\"vendorId\":4318,\"deviceId\":9,\"deviceLuidValid\":" + (valid ? "true" : "false") +
          (valid ? ",\"luidLowPart\":" + std::to_string(low) + ",\"luidHighPart\":" + std::to_string(high) : "") +
-         ",\"apiVersion\":\"1.3.0\",\"driverVersionRaw\":1,\"driverVersionFormatted\":\"0.0.1\"}";
+         ",\"apiVersion\":\"1.3.0\",\"driverVersionRaw\":1,\"driverVersionFormatted\":\"0.0.1\"" +
+         (*driverId ? ",\"driverId\":\"" + std::string(driverId) + "\"" : "") + "}";
 }
 
 ChildRun answer(const std::string& document, std::uint32_t exitCode = 0) {
@@ -54,19 +60,19 @@ const std::string fennelDoc = "{\"schema\":1,\"dxcoreAvailable\":true,\"adapters
                               adapterJson("Other\\nGPU", 30, -1) + "]}";
 // Two devices on LUID 20:0 (a translation layer's listed first), one without a valid LUID,
 // one on a LUID that no adapter has.
-const std::string quarryDoc = "{\"schema\":2,\"devices\":[" + deviceJson(2, "Twin layered", true, 20, 0) +
+const std::string quarryDoc = "{\"schema\":2,\"devices\":[" + deviceJson(2, "Twin layered", true, 20, 0, "MESA_DOZEN") +
                               "," + deviceJson(1, "Twin B", true, 10, 0) + "," +
-                              deviceJson(3, "llvmpipe", false) + "," + deviceJson(0, "Twin A", true, 20, 0) +
-                              "," + deviceJson(4, "Elsewhere", true, 99, 0) + "]}";
+                              deviceJson(3, "llvmpipe", false, 0, 0, "MESA_LLVMPIPE") + "," +
+                              deviceJson(0, "Twin A", true, 20, 0) + "," + deviceJson(4, "Elsewhere", true, 99, 0) + "]}";
 const std::string quarryError = R"({"schema":2,"error":{"code":"vulkan_init_failed","message":"none"}})";
 const std::string noMatch =
     R"({"schema":1,"matched":false,"reason":"no_match","platformCount":1,"d3d11SharingPlatforms":0,"luidExtDevices":0})";
 const std::string match =
     R"({"schema":1,"matched":true,"selector":"P:GPU:D","platform":"P","device":"D","deviceIndex":1,"method":"luid"})";
 
-std::vector<std::string> names(const std::vector<VulkanDevice>& devices) {
+std::vector<std::string> names(const std::vector<InventoryVulkanDevice>& devices) {
   std::vector<std::string> result;
-  for (const VulkanDevice& device : devices) result.push_back(device.name);
+  for (const InventoryVulkanDevice& entry : devices) result.push_back(entry.device.name);
   return result;
 }
 
@@ -103,6 +109,86 @@ INSTANTIATE_TEST_SUITE_P(Documents, JoinTest, testing::Values(
     JoinCase{"quarry_failed", fennelDoc, 0, quarryError, 1, {{}, {}, {}}, {}}),
     [](const testing::TestParamInfo<JoinCase>& p) { return std::string(p.param.label); });
 
+struct VulkanKindCase {
+  const char* driverId;  // nullptr: none
+  std::uint32_t vendorId, deviceId;
+  const char* name;
+  DeviceKind kind;
+};
+
+TEST(DeviceKinds, EachRuleOfTheTable) {
+  const std::vector<VulkanKindCase> cases = {
+      {"MESA_LLVMPIPE", 0x10005, 0, "llvmpipe (LLVM 15.0.6, 256 bits)", DeviceKind::software},
+      {"GOOGLE_SWIFTSHADER", 0x1AE0, 0xC0DE, "SwiftShader Device", DeviceKind::software},
+      {"UNKNOWN(99)", 0x10005, 0, "a CPU device of Mesa's", DeviceKind::software},
+      {nullptr, 0x10005, 0, "a CPU device of Mesa's", DeviceKind::software},
+      {"MESA_DOZEN", 0x1414, 0x8C, "Microsoft Direct3D12 (Microsoft Basic Render Driver)", DeviceKind::software},
+      {"MESA_DOZEN", 0x1002, 0x73FF, "Microsoft Direct3D12 (AMD Radeon RX 6600)", DeviceKind::translation},
+      {nullptr, 0x1002, 0x73FF, "Microsoft Direct3D12 (AMD Radeon RX 6600)", DeviceKind::translation},
+      {"AMD_PROPRIETARY", 0x1002, 0x73FF, "Microsoft Direct3D12 (AMD Radeon RX 6600)", DeviceKind::native},
+      {nullptr, 0x10DE, 0x2520, "NVIDIA Direct3D12 (RTX 3060) on Microsoft Direct3D12", DeviceKind::native},
+      {nullptr, 0x10DE, 0x2520, "Microsoft Direct3D12", DeviceKind::native},
+      {"NVIDIA_PROPRIETARY", 0x1414, 0x8D, "a Microsoft device that is not WARP", DeviceKind::native},
+  };
+  for (const VulkanKindCase& c : cases) {
+    VulkanDevice device;
+    if (c.driverId) device.driverId = c.driverId;
+    device.vendorId = c.vendorId;
+    device.deviceId = c.deviceId;
+    device.name = c.name;
+    EXPECT_EQ(kindName(kindOfVulkanDevice(device)), std::string(kindName(c.kind))) << c.name;
+  }
+  const std::vector<std::pair<std::string, DeviceKind>> platforms = {
+      {"OpenCLOn12", DeviceKind::translation}, {"NVIDIA CUDA", DeviceKind::native},
+      {"OpenCLOn12 ", DeviceKind::native}, {"Portable Computing Language", DeviceKind::native}};
+  for (const auto& [platform, kind] : platforms) {
+    BrindleAnswer answered;
+    answered.platform = platform;
+    EXPECT_EQ(kindOfOpenClMatch(answered), kind) << platform;
+  }
+  const std::vector<std::tuple<std::uint32_t, std::uint32_t, AdapterKind>> adapters = {
+      {0x1414, 0x8C, AdapterKind::software}, {0x1414, 0x8D, AdapterKind::hardware},
+      {0x10DE, 0x8C, AdapterKind::hardware}};
+  for (const auto& [vendor, id, kind] : adapters) {
+    FennelAdapter adapter;
+    adapter.vendorId = vendor;
+    adapter.deviceId = id;
+    EXPECT_EQ(kindOfAdapter(adapter), kind) << vendor << ":" << id;
+  }
+}
+
+struct PreferredCase {
+  const char* label;
+  std::vector<std::string> devices;  // on LUID 20:0
+  std::optional<std::uint32_t> preferred;
+};
+
+TEST(JoinInventory, ThePreferredVulkanDevice) {
+  const std::vector<PreferredCase> cases = {
+      {"translation listed first", {deviceJson(0, "Layered", true, 20, 0, "MESA_DOZEN"),
+                                    deviceJson(1, "Software", true, 20, 0, "MESA_LLVMPIPE"),
+                                    deviceJson(3, "Native", true, 20, 0), deviceJson(2, "Old layered", true, 20, 0, "MESA_DOZEN")}, 3},
+      {"only translation", {deviceJson(4, "Software", true, 20, 0, "MESA_LLVMPIPE"),
+                            deviceJson(5, "Microsoft Direct3D12 (Twin)", true, 20, 0),
+                            deviceJson(2, "Layered", true, 20, 0, "MESA_DOZEN")}, 2},
+      {"only software", {deviceJson(0, "Software", true, 20, 0, "MESA_LLVMPIPE")}, std::nullopt},
+      {"none", {deviceJson(0, "Elsewhere", true, 21, 0)}, std::nullopt},
+  };
+  for (const PreferredCase& c : cases) {
+    std::string quarry = "{\"schema\":2,\"devices\":[";
+    for (std::size_t i = 0; i < c.devices.size(); ++i) quarry += (i ? "," : "") + c.devices[i];
+    FennelRun fennel = readFennelRun(answer(fennelDoc));
+    const Inventory inventory = joinInventory(fennel, readQuarryRun(answer(quarry + "]}")), {});
+    const AdapterInventory& entry = inventory.adapters.at(0);
+    EXPECT_EQ(entry.preferredVulkanDevice, c.preferred) << c.label;
+    const VulkanDevice* device = preferredVulkanDevice(entry);
+    EXPECT_EQ(device ? std::optional<std::uint32_t>(device->vkIndex) : std::nullopt, c.preferred) << c.label;
+    const Json document = Json::parse(inventoryDocument(inventory));
+    EXPECT_EQ(document["adapters"][0]["preferredVulkanDevice"],
+              c.preferred ? Json(*c.preferred) : Json(nullptr)) << c.label;
+  }
+}
+
 // A runner that answers from the documents above and records what ran, how many at once, and
 // whether a brindle run began while quarry was still going. On request it throws for one
 // probe, holds fennel back until that throw, or changes the current directory.
@@ -115,20 +201,26 @@ struct Recorder {
   bool fennelWaitsForThrow = false, thrown = false;
   std::string moveTo;        // a folder the first run makes the current directory
   std::vector<std::string> executables;  // as given to the runner
+  std::vector<std::string> purposes;
+  std::deque<ChildRun> quarryRuns;  // what quarry's runs print, in turn; then quarryDoc
 };
 struct RunnerBroke {};  // not a std::exception: any exception reaches the caller
 Recorder recorder;
 std::mutex recorderLock;
 std::condition_variable recorderChanged;
 
-ChildRun recordedRun(const std::string& executable, const std::vector<std::string>& arguments,
-                     std::chrono::milliseconds) {
+ChildRun recordedRun(const ProbeRequest& request) {
+  const std::string& executable = request.executable;
   const std::string probe = executable.substr(executable.find_last_of('\\') + 1);
   std::unique_lock<std::mutex> hold(recorderLock);
   std::string line = probe;
-  for (const std::string& argument : arguments) line += " " + argument;
+  for (const std::string& argument : request.arguments) line += " " + argument;
+  for (const EnvironmentVariable& variable : request.environment) {
+    line += " with " + variable.name + "=" + variable.value;
+  }
   recorder.ran.push_back(line);
   recorder.executables.push_back(executable);
+  recorder.purposes.push_back(request.purpose);
   recorder.mostAtOnce = std::max(recorder.mostAtOnce, ++recorder.running);
   recorderChanged.notify_all();
   if (!recorder.moveTo.empty()) {
@@ -158,6 +250,11 @@ ChildRun recordedRun(const std::string& executable, const std::vector<std::strin
     std::string many = "{\"schema\":1,\"dxcoreAvailable\":true,\"adapters\":[";
     for (unsigned i = 0; i < recorder.adapters; ++i) many += (i ? "," : "") + adapterJson("A", i, -1);
     return answer(many + "]}");
+  }
+  if (probe == "quarry.exe" && !recorder.quarryRuns.empty()) {
+    ChildRun run = recorder.quarryRuns.front();
+    recorder.quarryRuns.pop_front();
+    return run;
   }
   return answer(probe == "quarry.exe" ? quarryDoc : noMatch);
 }
@@ -210,6 +307,77 @@ TEST(TakeInventory, ARunnerThatThrowsReachesTheCallerWithNothingLeftRunning) {
   EXPECT_EQ(recorder.ran.size(), 2u);
 }
 
+ChildRun crashedChild() {
+  ChildRun child;
+  child.started = true;
+  child.exitCode = 0xC0000005u;
+  return child;
+}
+
+ChildRun timedOutChild() {
+  ChildRun child;
+  child.started = child.timedOut = true;
+  return child;
+}
+
+ChildRun notStartedChild() {
+  ChildRun child;
+  child.startError = 2;
+  child.startProblem = "quarry.exe: not found";
+  return child;
+}
+
+struct RetryCase {
+  const char* label;
+  std::vector<ChildRun> quarryRuns;
+  bool retryOption;
+  bool retried;
+  const char* vulkanFrom;  // nullptr: null
+};
+
+TEST(TakeInventory, QuarryIsRunAgainWithoutImplicitLayersOnlyWhenItRanAndDidNotAnswer) {
+  const std::vector<RetryCase> cases = {
+      {"answered", {answer(quarryDoc)}, true, false, "quarry"},
+      {"could not start", {notStartedChild()}, true, false, nullptr},
+      {"crashed", {crashedChild(), answer(quarryDoc)}, true, true, "quarryWithoutImplicitLayers"},
+      {"timed out", {timedOutChild(), answer(quarryDoc)}, true, true, "quarryWithoutImplicitLayers"},
+      {"garbled", {answer("junk"), answer(quarryDoc)}, true, true, "quarryWithoutImplicitLayers"},
+      {"failed", {answer(quarryError, 1), answer(quarryDoc)}, true, true, "quarryWithoutImplicitLayers"},
+      {"both failed", {crashedChild(), answer(quarryError, 1)}, true, true, nullptr},
+      {"retry off", {crashedChild(), answer(quarryDoc)}, false, false, nullptr},
+  };
+  for (const RetryCase& c : cases) {
+    recorder = {};
+    recorder.adapters = 1;
+    recorder.quarryRuns.assign(c.quarryRuns.begin(), c.quarryRuns.end());
+    InventoryOptions options{std::chrono::milliseconds(5), true};
+    options.retryQuarryWithoutImplicitLayers = c.retryOption;
+    const Inventory inventory = takeInventory("C:\\probes", options, recordedRun);
+    std::vector<std::string> quarryRuns, purposes;
+    for (std::size_t i = 0; i < recorder.ran.size(); ++i) {
+      if (recorder.ran[i].rfind("quarry", 0) != 0) continue;
+      quarryRuns.push_back(recorder.ran[i]);
+      purposes.push_back(recorder.purposes[i]);
+    }
+    std::vector<std::string> wanted = {"quarry.exe"}, wantedPurposes = {"quarry"};
+    if (c.retried) {
+      wanted.push_back("quarry.exe with VK_LOADER_LAYERS_DISABLE=~implicit~");
+      wantedPurposes.push_back("quarry without implicit layers");
+    }
+    EXPECT_EQ(quarryRuns, wanted) << c.label;
+    EXPECT_EQ(purposes, wantedPurposes) << c.label;
+    EXPECT_EQ(inventory.quarryWithoutImplicitLayers.has_value(), c.retried) << c.label;
+    // The devices of whichever run answered are joined; none when neither did.
+    EXPECT_EQ(inventory.otherVulkanDevices.size(), c.vulkanFrom ? 5u : 0u) << c.label;
+    const Json document = Json::parse(inventoryDocument(inventory));
+    EXPECT_EQ(document.contains("quarryWithoutImplicitLayers"), c.retried) << c.label;
+    EXPECT_EQ(document["vulkanFrom"], c.vulkanFrom ? Json(c.vulkanFrom) : Json(nullptr)) << c.label;
+    const std::string table = inventoryTable(inventory);
+    const bool layerBlamed = table.find("A Vulkan layer installed on this machine breaks Vulkan") != std::string::npos;
+    EXPECT_EQ(layerBlamed, c.vulkanFrom && std::string(c.vulkanFrom) != "quarry") << c.label << "\n" << table;
+  }
+}
+
 TEST(TakeInventory, ARelativeFolderIsResolvedOnceBeforeTheFirstRun) {
   namespace fs = std::filesystem;
   const fs::path before = fs::current_path();
@@ -236,32 +404,58 @@ TEST(JoinInventory, AnAdapterWithoutItsBrindleRunWasNotRunRatherThanGarbled) {
 }
 
 TEST(InventoryOutput, DocumentAndTableSayWhatEachProbeDid) {
-  FennelRun fennel = readFennelRun(answer(fennelDoc));
+  // fennel's three adapters and the Basic Render Driver without the software flag.
+  std::string withWarp = fennelDoc;
+  withWarp.insert(withWarp.size() - 2, "," + adapterJson("Microsoft Basic Render Driver", 40, 0, 0x1414, 0x8C));
+  FennelRun fennel = readFennelRun(answer(withWarp));
   ChildRun hung;
   hung.started = hung.timedOut = true;
   hung.timeoutSeconds = 30;
+  std::string onD3d12 = match;
+  onD3d12.replace(onD3d12.find("\"platform\":\"P\""), 14, "\"platform\":\"OpenCLOn12\"");
   const Inventory inventory = joinInventory(
       fennel, readQuarryRun(answer(quarryDoc)),
       {readBrindleRun(answer(match)), readBrindleRun(hung),
-       readBrindleRun(answer(R"({"schema":1,"matched":false,"error":{"code":"dxgi_adapter_not_found","message":"m"}})", 1))});
+       readBrindleRun(answer(R"({"schema":1,"matched":false,"error":{"code":"dxgi_adapter_not_found","message":"m"}})", 1)),
+       readBrindleRun(answer(onD3d12))});
   const std::string text = inventoryDocument(inventory);
   ASSERT_EQ(text.find('\n'), text.size() - 1);
   const Json document = Json::parse(text);
   std::vector<std::string> keys;
   for (const auto& item : document.items()) keys.push_back(item.key());
-  EXPECT_EQ(keys, (std::vector<std::string>{"schema", "fennel", "quarry", "adapters", "otherVulkanDevices"}));
+  EXPECT_EQ(keys, (std::vector<std::string>{"schema", "fennel", "quarry", "vulkanFrom", "adapters",
+                                            "otherVulkanDevices"}));
+  EXPECT_EQ(document["schema"], 2);
+  EXPECT_EQ(document["vulkanFrom"], "quarry");
   EXPECT_FALSE(document["fennel"].contains("problem"));
-  EXPECT_EQ(document["fennel"]["document"], Json::parse(fennelDoc));
-  EXPECT_EQ(document["adapters"][0]["adapter"], Json::parse(adapterJson("Twin", 20, 0)));
+  EXPECT_EQ(document["fennel"]["document"], Json::parse(withWarp));
+  const Json& first = document["adapters"][0];
+  keys.clear();
+  for (const auto& item : first.items()) keys.push_back(item.key());
+  EXPECT_EQ(keys, (std::vector<std::string>{"adapter", "kind", "vulkanDevices", "preferredVulkanDevice", "brindle",
+                                            "openclKind"}));
+  EXPECT_EQ(first["adapter"], Json::parse(adapterJson("Twin", 20, 0)));
+  EXPECT_EQ(first["vulkanDevices"][1], Json::parse("{\"kind\":\"translation\",\"device\":" +
+                                                   deviceJson(2, "Twin layered", true, 20, 0, "MESA_DOZEN") + "}"));
+  EXPECT_EQ(document["otherVulkanDevices"][0]["kind"], "software");
+  std::vector<std::string> kinds;
+  for (const Json& adapter : document["adapters"]) {
+    kinds.push_back(adapter["kind"].get<std::string>() + "/" +
+                    (adapter["openclKind"].is_null() ? "null" : adapter["openclKind"].get<std::string>()));
+  }
+  EXPECT_EQ(kinds, (std::vector<std::string>{"hardware/native", "hardware/null", "hardware/null", "software/translation"}));
   EXPECT_EQ(document["adapters"][1]["brindle"]["exitCode"], nullptr);
   EXPECT_EQ(document["adapters"][1]["brindle"]["outcome"], "timedOut");
 
   const std::string table = inventoryTable(inventory);
-  // A line feed in a driver's name does not break the table: a header, a rule, three rows, two devices.
-  EXPECT_EQ(std::count(table.begin(), table.end(), '\n'), 7) << table;
-  for (const char* cell : {"#0 Twin A; #2 Twin layered", "P / D (#1, by luid)", "brindle timed out: no answer within 30 s",
-                           "brindle failed: dxgi_adapter_not_found: m", "Vulkan device of no DXGI adapter: #3 llvmpipe (no LUID)",
-                           "20:0   8.0 GiB", "Other GPU     30:-1"}) {
+  // A line feed in a driver's name does not break the table: a header, a rule, four rows, two devices.
+  EXPECT_EQ(std::count(table.begin(), table.end(), '\n'), 8) << table;
+  const std::string otherRow = "Other GPU" + std::string(31 + 2, ' ') + "30:-1";  // the widest name has 40
+  for (const std::string& cell : std::vector<std::string>{"#0 Twin A (preferred); #2 Twin layered (translation)", "P / D (#1, by luid)\n",
+                           "brindle timed out: no answer within 30 s", "brindle failed: dxgi_adapter_not_found: m",
+                           "Vulkan device of no DXGI adapter: #3 llvmpipe (software, no LUID)",
+                           "Microsoft Basic Render Driver (software)  40:0", "OpenCLOn12 / D (#1, by luid) (translation)",
+                           "20:0   8.0 GiB", otherRow}) {
     EXPECT_NE(table.find(cell), std::string::npos) << cell << "\n" << table;
   }
 }
