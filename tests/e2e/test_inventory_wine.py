@@ -214,8 +214,9 @@ class VerdictTest(unittest.TestCase):
         [entry] = result["adapters"]
         self.assertEqual([d["device"]["name"] for d in entry["vulkanDevices"]], ["Native", LAYERED])
         self.assertEqual(entry["preferredVulkanDevice"], 0)
-        text, code, err, _ = inventory(folder, "--timeout", str(TIMEOUT), extra=extra)
-        self.assertEqual((code, err), (0, b""))
+        # (Wine itself reports the stand-in's crash on the terminal's standard error.)
+        text, code, _, _ = inventory(folder, "--timeout", str(TIMEOUT), extra=extra)
+        self.assertEqual(code, 0)
         self.assertIn("#0 Native (preferred); #1 %s (translation)" % LAYERED, text)
         self.assertIn("A Vulkan layer installed on this machine breaks Vulkan: a program can set "
                       "VK_LOADER_LAYERS_DISABLE=~implicit~ in its own environment", text)
