@@ -171,13 +171,16 @@ Inventory takeInventory(const std::string& folder, const InventoryOptions& optio
       });
     }
   });
-  addRun(queue, [&](RunQueue&) {
+  addRun(queue, [&](RunQueue& q) {
     const std::string quarryPath = probePath(probes, "quarry");
     quarry = readQuarryRun(runner(request(quarryPath, "quarry")));
     if (!options.retryQuarryWithoutImplicitLayers || !worthRetryingWithoutLayers(quarry)) return;
-    ProbeRequest retry = request(quarryPath, "quarry without implicit layers");
-    retry.environment.push_back({layersDisableVariable, allImplicitLayers});
-    quarryWithoutLayers = readQuarryRun(runner(retry));
+    // A run of its own: after a failure elsewhere it is dropped like any run still waiting.
+    addRun(q, [&, quarryPath](RunQueue&) {
+      ProbeRequest retry = request(quarryPath, "quarry without implicit layers");
+      retry.environment.push_back({layersDisableVariable, allImplicitLayers});
+      quarryWithoutLayers = readQuarryRun(runner(retry));
+    });
   });
 
   workThrough(queue, options.sequential ? 0 : concurrentChildren - 1);

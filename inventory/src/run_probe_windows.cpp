@@ -115,26 +115,29 @@ int compareNamesAsWindows(std::wstring_view a, std::wstring_view b) {
   return order == 0 ? compareIgnoringAsciiCase(a, b) : order - CSTR_EQUAL;
 }
 
-// This process's environment with the additions; empty when there are none (the child then
-// inherits the environment as it is).
-std::wstring childEnvironment(const std::vector<EnvironmentVariable>& additions) {
-  if (additions.empty()) return {};
-  std::vector<std::wstring> inherited;
+// This process's environment with the additions, in block; false, with the Win32 error, when it
+// cannot be read (a child without PATH or SystemRoot would fail in ways of its own). Empty when
+// there are no additions: the child then inherits the environment as it is.
+bool childEnvironment(const std::vector<EnvironmentVariable>& additions, std::wstring& block) {
+  block.clear();
+  if (additions.empty()) return true;
   struct Strings {
     wchar_t* block = GetEnvironmentStringsW();
     ~Strings() {
       if (block != nullptr) FreeEnvironmentStringsW(block);
     }
   } strings;
-  for (const wchar_t* entry = strings.block; entry != nullptr && *entry != L'\0';
-       entry += wcslen(entry) + 1) {
+  if (strings.block == nullptr) return false;
+  std::vector<std::wstring> inherited;
+  for (const wchar_t* entry = strings.block; *entry != L'\0'; entry += wcslen(entry) + 1) {
     inherited.emplace_back(entry);
   }
   std::vector<std::pair<std::wstring, std::wstring>> wide;
   for (const EnvironmentVariable& variable : additions) {
     wide.emplace_back(utf16Of(variable.name), utf16Of(variable.value));
   }
-  return environmentBlock(inherited, wide, compareNamesAsWindows);
+  block = environmentBlock(inherited, wide, compareNamesAsWindows);
+  return true;
 }
 
 struct StartFailure {
@@ -147,7 +150,11 @@ StartFailure startChild(RunHandles& h, const ProbeRequest& request) {
   const std::wstring application = utf16Of(request.executable);
   const std::wstring folder = utf16Of(folderOf(request.executable));
   std::wstring commandLine = utf16Of(windowsCommandLine(request.executable, request.arguments));
-  std::wstring environment = childEnvironment(request.environment);
+  std::wstring environment;
+  if (!childEnvironment(request.environment, environment)) {
+    const DWORD error = GetLastError();
+    return {error != 0 ? error : static_cast<DWORD>(ERROR_NOT_ENOUGH_MEMORY), "reading the environment failed"};
+  }
 
   // The child inherits these three handles and nothing else, even while other threads of
   // this process start children of their own.

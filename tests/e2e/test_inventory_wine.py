@@ -240,6 +240,8 @@ class VerdictTest(unittest.TestCase):
             self.assertEqual(exit_code, code, args)
             self.assertIn("Usage: inventory", out if wanted == "stdout" else err.decode())
             self.assertEqual(out == "", wanted == "stderr", args)
+        out, exit_code, err, _ = inventory(harness.bin_dir(), "--version")
+        self.assertEqual((out, exit_code, err), ("inventory %s\n" % os.environ["PROBES_VERSION"], 0, b""))
 
 
 if __name__ == "__main__":

@@ -102,6 +102,11 @@ BAD = [
     ("inventory", 0, lambda d: d["adapters"][0].pop("preferredVulkanDevice"), "no preferred device"),
     ("inventory", 0, lambda d: d["adapters"][0].update(preferredVulkanDevice=-1), "negative preferred device"),
     ("inventory", 0, lambda d: d["adapters"][0].update(openclKind="software"), "software OpenCL kind"),
+    ("inventory", 0, lambda d: d.pop("quarryWithoutImplicitLayers"), "devices from a second run that did not happen"),
+    ("inventory", 0, lambda d: d.update(vulkanFrom="quarry"), "devices from a run that failed"),
+    ("inventory", 0, lambda d: d.update(vulkanFrom=None), "no devices though the second run answered"),
+    ("inventory", 0, lambda d: d["quarry"].update(outcome="answered", exitCode=0, document=d["quarryWithoutImplicitLayers"]["document"]) or d["quarry"].pop("problem"),
+     "a second run after an answer"),
 ]
 
 

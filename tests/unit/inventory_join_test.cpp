@@ -289,24 +289,6 @@ TEST(TakeInventory, SixtyFiveAdaptersAreGarbledAndStartNoBrindleRun) {
   EXPECT_TRUE(inventory.adapters.empty());
 }
 
-TEST(TakeInventory, ARunnerThatThrowsReachesTheCallerWithNothingLeftRunning) {
-  // Sequential: fennel throws, and quarry never starts.
-  recorder = {};
-  recorder.throwsFor = "fennel.exe";
-  EXPECT_THROW(takeInventory("C:\\probes", {std::chrono::milliseconds(5), true}, recordedRun), RunnerBroke);
-  EXPECT_EQ(recorder.ran, std::vector<std::string>{"fennel.exe"});
-
-  // Side by side: quarry throws while fennel still runs; the throw waits for fennel's end, and
-  // fennel's adapters start no brindle run.
-  recorder = {};
-  recorder.throwsFor = "quarry.exe";
-  recorder.fennelWaitsForThrow = true;
-  EXPECT_THROW(takeInventory("C:\\probes", {}, recordedRun), RunnerBroke);
-  std::lock_guard<std::mutex> hold(recorderLock);
-  EXPECT_EQ(recorder.running, 0);
-  EXPECT_EQ(recorder.ran.size(), 2u);
-}
-
 ChildRun crashedChild() {
   ChildRun child;
   child.started = true;
@@ -325,6 +307,31 @@ ChildRun notStartedChild() {
   child.startError = 2;
   child.startProblem = "quarry.exe: not found";
   return child;
+}
+
+TEST(TakeInventory, ARunnerThatThrowsReachesTheCallerWithNothingLeftRunning) {
+  // Sequential: fennel throws, and quarry never starts.
+  recorder = {};
+  recorder.throwsFor = "fennel.exe";
+  EXPECT_THROW(takeInventory("C:\\probes", {std::chrono::milliseconds(5), true}, recordedRun), RunnerBroke);
+  EXPECT_EQ(recorder.ran, std::vector<std::string>{"fennel.exe"});
+
+  // brindle throws after quarry crashed: the run without implicit layers never starts.
+  recorder = {};
+  recorder.throwsFor = "brindle.exe";
+  recorder.quarryRuns = {crashedChild()};
+  EXPECT_THROW(takeInventory("C:\\probes", {std::chrono::milliseconds(5), true}, recordedRun), RunnerBroke);
+  EXPECT_EQ(recorder.ran, (std::vector<std::string>{"fennel.exe", "quarry.exe", "brindle.exe --luid-low 0 --luid-high -1"}));
+
+  // Side by side: quarry throws while fennel still runs; the throw waits for fennel's end, and
+  // fennel's adapters start no brindle run.
+  recorder = {};
+  recorder.throwsFor = "quarry.exe";
+  recorder.fennelWaitsForThrow = true;
+  EXPECT_THROW(takeInventory("C:\\probes", {}, recordedRun), RunnerBroke);
+  std::lock_guard<std::mutex> hold(recorderLock);
+  EXPECT_EQ(recorder.running, 0);
+  EXPECT_EQ(recorder.ran.size(), 2u);
 }
 
 struct RetryCase {

@@ -81,7 +81,7 @@ TEST(ConsoleLine, RewrittenInPlaceWithoutWrapping) {
       // é takes one column, each ideograph two; none is split.
       {"\xC3\xA9\xE6\x97\xA5\xE6\x9C\xAC", 5, "\r\xC3\xA9\xE6\x97\xA5"},
       {"ab", 80, "\rab "},
-      {"abc", 1, "\r"},  // no room: only what was there is cleared
+      {"abc", 1, "\r"},  // a console one column wide: no room to write or clear anything
       {"", 80, ""},
   };
   ConsoleLine line;

@@ -55,15 +55,17 @@ struct Inventory {
   std::vector<InventoryVulkanDevice> otherVulkanDevices;  // the devices that no adapter claims
 };
 
-// The preferred Vulkan device of an adapter, or nullptr.
+// The preferred Vulkan device of an adapter, or nullptr: a pointer into the entry.
 const VulkanDevice* preferredVulkanDevice(const AdapterInventory& entry);
+const VulkanDevice* preferredVulkanDevice(const AdapterInventory&& entry) = delete;
 
 // How a probe is run: runProbe on Windows; a caller or a test may give its own. It is called
 // with a full path and, unless the inventory is sequential, from several threads at once.
 using ProbeRunner = std::function<ChildRun(const ProbeRequest& request)>;
 
 // Runs fennel.exe and quarry.exe from the folder together, then brindle.exe for each adapter
-// as soon as fennel has answered, and joins the answers. The folder is made a full path once,
+// as soon as fennel has answered (and quarry once more without implicit layers when it ran and
+// did not answer, unless the options say not to), and joins the answers. The folder is made a full path once,
 // before the first run, so the current directory plays no part after that: give the folder
 // where you put the probes (thisExecutableFolder() when they ship beside your program), never
 // a relative one that someone else's download folder could satisfy. An exception from the

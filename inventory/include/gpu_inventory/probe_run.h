@@ -33,19 +33,19 @@ inline constexpr std::size_t maxProbeOutput = 1024 * 1024;
 
 // A variable added to a child's environment.
 struct EnvironmentVariable {
-  std::string name;  // not empty, no '=' and no NUL
-  std::string value;
+  std::string name{};  // not empty, no '=' and no NUL
+  std::string value{};
 };
 
 // One run to make.
 struct ProbeRequest {
-  std::string executable;  // a full path to an .exe
-  std::vector<std::string> arguments;
+  std::string executable{};  // a full path to an .exe
+  std::vector<std::string> arguments{};
   std::chrono::milliseconds timeout{30000};
   // Added to the environment the child inherits, each replacing a variable of the same name
   // (names compare without case, as Windows compares them); none: the environment as it is.
-  std::vector<EnvironmentVariable> environment;
-  std::string purpose;  // what the run is for, for people: "quarry", "brindle on <adapter>"
+  std::vector<EnvironmentVariable> environment{};
+  std::string purpose{};  // what the run is for, for people: "quarry", "brindle on <adapter>"
 };
 
 // Runs one executable, given by its full path to an .exe (anything else is refused, never
