@@ -12,6 +12,7 @@ const char* const toolUsage =
     "the folder of inventory.exe) and joins their answers by adapter LUID: one table, or with\n"
     "--json one JSON document (schemas/inventory.schema.json). Each run may take SECONDS\n"
     "(default 30); --sequential runs one probe at a time instead of up to four at once.\n"
+    "quarry runs once more, with implicit Vulkan layers disabled, when it ran and did not answer.\n"
     "Exit code 0 when fennel answered, 1 when it did not or the output could not be written,\n"
     "2 for a wrong command line. Without --json, when standard error is a console, a line\n"
     "there names the run still awaited once one has taken 2 seconds. --version prints the\n"

@@ -3,6 +3,7 @@
 // time proportional to the bytes (libFuzzer's -timeout catches a reading that is not).
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "gpu_inventory/inventory.h"
@@ -23,8 +24,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // The same bytes as each probe's answer, joined and written out as inventory.exe would.
   FennelRun fennel = readFennelRun(child);
   QuarryRun quarry = readQuarryRun(child);
+  std::optional<QuarryRun> withoutLayers;
+  if ((pick & 8) != 0) {  // as the run without implicit layers, after a first run that crashed
+    withoutLayers = std::move(quarry);
+    ChildRun crashed;
+    crashed.started = true;
+    crashed.exitCode = 0xC0000005u;
+    quarry = readQuarryRun(crashed);
+  }
   std::vector<BrindleRun> brindle(fennel.adapters.size(), readBrindleRun(child));
-  const Inventory inventory = joinInventory(std::move(fennel), std::move(quarry), std::move(brindle));
+  const Inventory inventory = joinInventory(std::move(fennel), std::move(quarry), std::move(brindle),
+                                            std::move(withoutLayers));
   const std::string document = inventoryDocument(inventory);
   const std::string table = inventoryTable(inventory);
   if (document.empty() || document.back() != '\n' || table.empty()) __builtin_trap();
