@@ -74,7 +74,8 @@ const QuarryRun* vulkanRun(const Inventory& inventory) {
   switch (inventory.vulkanFrom) {
     case VulkanSource::none: return nullptr;
     case VulkanSource::quarry: return &inventory.quarry;
-    case VulkanSource::quarryWithoutImplicitLayers: return &*inventory.quarryWithoutImplicitLayers;
+    case VulkanSource::quarryWithoutImplicitLayers:  // an Inventory made by hand may lack it
+      return inventory.quarryWithoutImplicitLayers ? &*inventory.quarryWithoutImplicitLayers : nullptr;
   }
   return nullptr;
 }

@@ -408,6 +408,12 @@ TEST(JoinInventory, AnAdapterWithoutItsBrindleRunWasNotRunRatherThanGarbled) {
   EXPECT_EQ(document["adapters"][2]["brindle"]["outcome"], "notRun");
   EXPECT_EQ(document["adapters"][2]["brindle"]["problem"], "not run");
   EXPECT_NE(inventoryTable(inventory).find("brindle was not run: not run"), std::string::npos);
+
+  // An inventory made by hand that names a second quarry run it does not hold.
+  Inventory byHand = inventory;
+  byHand.vulkanFrom = VulkanSource::quarryWithoutImplicitLayers;
+  byHand.quarry = {};
+  EXPECT_NE(inventoryTable(byHand).find("quarry was not run"), std::string::npos);
 }
 
 TEST(InventoryOutput, DocumentAndTableSayWhatEachProbeDid) {
