@@ -37,7 +37,12 @@ std::string adapters(std::size_t count, const std::string& name = "A") {
   std::string text = R"({"schema":1,"dxcoreAvailable":true,"adapters":[)";
   std::string item = adapter;
   item.replace(item.find("\"A\""), 3, "\"" + name + "\"");
-  for (std::size_t i = 0; i < count; ++i) text += (i ? "," : "") + item;
+  for (std::size_t i = 0; i < count; ++i) {
+    // Each its own LUID: a LUID listed twice is garbled before the rest is read.
+    std::string numbered = item;
+    numbered.replace(numbered.find("\"luidLowPart\":4"), 15, "\"luidLowPart\":" + std::to_string(i));
+    text += (i ? "," : "") + numbered;
+  }
   return text + "]}\n";
 }
 
