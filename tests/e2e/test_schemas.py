@@ -31,6 +31,17 @@ GOOD = {
         b'{"schema":2,"error":{"code":"platform_exited","message":"exit in Vulkan"}}',
         b'{"schema":2,"error":{"code":"null_device_unavailable","message":"The null device could not be opened"}}',
     ],
+    "sorrel": [
+        b'{"schema":1,"adapters":[{"luidLowPart":4294967295,"luidHighPart":-2147483648,"dxgiOrdinal":1,'
+        b'"highPerformanceRank":0,"minimumPowerRank":1,"outputs":2,"dedicatedSystemMemory":0,'
+        b'"sharedSystemMemory":17179869184,"localBudget":5368709120,"nonLocalBudget":0,'
+        b'"dedicatedUsage":18446744073709551615,"sharedUsage":0,"pciBus":1,"pciDevice":0,"pciFunction":65535,'
+        b'"driverVersion":"32.0.15.65535"},{"luidLowPart":5,"luidHighPart":0,"dxgiOrdinal":2,'
+        b'"highPerformanceRank":null,"minimumPowerRank":null,"outputs":0,"dedicatedSystemMemory":0,'
+        b'"sharedSystemMemory":0,"localBudget":null,"nonLocalBudget":null,"dedicatedUsage":null,'
+        b'"sharedUsage":null,"pciBus":null,"pciDevice":null,"pciFunction":null,"driverVersion":null}]}',
+        b'{"schema":1,"error":{"code":"platform_crashed","message":"exception 0xC0000005 in PDH"}}',
+    ],
     "inventory": [
         b'{"schema":2,"fennel":{"outcome":"answered","exitCode":0,"seconds":0.3,"document":{"schema":1,'
         b'"dxcoreAvailable":false,"adapters":[{"index":0,"name":"A","vendorId":1,"deviceId":1,'
@@ -82,6 +93,15 @@ BAD = [
     ("quarry", 0, lambda d: d["devices"][0].update(driverName=""), "empty driver name"),
     ("quarry", 0, lambda d: d["devices"][0].update(vendorId=4294967296), "identifier out of range"),
     ("quarry", 0, lambda d: d["devices"][0].update(apiVersion=1.3), "number for a version text"),
+    ("sorrel", 0, lambda d: d["adapters"][1].update(pciBus=0), "a bus without its device and function"),
+    ("sorrel", 0, lambda d: d["adapters"][0].update(pciFunction=None), "a location without its function"),
+    ("sorrel", 0, lambda d: d["adapters"][0].update(pciDevice=65536), "a device number past 16 bits"),
+    ("sorrel", 0, lambda d: d["adapters"][0].update(driverVersion="32.0.15"), "a version of three numbers"),
+    ("sorrel", 0, lambda d: d["adapters"][0].update(driverVersion="1.65536.0.0"), "a version part past 16 bits"),
+    ("sorrel", 0, lambda d: d["adapters"][0].update(highPerformanceRank=-1), "a negative rank"),
+    ("sorrel", 0, lambda d: d["adapters"][0].pop("outputs"), "missing key"),
+    ("sorrel", 0, lambda d: d["adapters"][0].update(name="A"), "extra key"),
+    ("sorrel", 1, lambda d: d["error"].update(code="com_init_failed"), "a code sorrel never gives"),
     ("inventory", 0, lambda d: d["fennel"].update(problem="x"), "a problem with an answer"),
     ("inventory", 0, lambda d: d["fennel"].pop("document"), "an answer without its document"),
     ("inventory", 0, lambda d: d["quarry"].pop("problem"), "a failure without its problem"),
