@@ -23,6 +23,8 @@ constexpr const char* kPartDxgi = "DXGI";
 constexpr const char* kPartOpenCl = "OpenCL";
 constexpr const char* kPartDxcore = "DXCore";
 constexpr const char* kPartVulkan = "Vulkan";
+constexpr const char* kPartSetupApi = "SetupAPI";
+constexpr const char* kPartCounters = "PDH";
 
 // The error code when the null device cannot be opened: runtimes would write into the document.
 constexpr const char* kNullDeviceUnavailable = "null_device_unavailable";
