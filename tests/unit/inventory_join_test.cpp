@@ -30,10 +30,34 @@ using namespace gpu_inventory;
 
 using Json = nlohmann::ordered_json;
 
-std::string adapterJson(const char* name, unsigned low, int high, unsigned vendor = 4318, unsigned device = 9) {
+constexpr std::uint64_t gib = 1ull << 30;
+
+std::string adapterJson(const char* name, unsigned low, int high, unsigned vendor = 4318, unsigned device = 9,
+                        std::uint64_t memory = 8 * gib, bool integrated = false) {
   return "{\"index\":0,\"name\":\"" + std::string(name) + "\",\"vendorId\":" + std::to_string(vendor) +
-         ",\"deviceId\":" + std::to_string(device) + ",\"dedicatedVideoMemory\":8589934592,\"luidLowPart\":" +
-         std::to_string(low) + ",\"luidHighPart\":" + std::to_string(high) + ",\"isIntegratedGpu\":false}";
+         ",\"deviceId\":" + std::to_string(device) + ",\"dedicatedVideoMemory\":" + std::to_string(memory) +
+         ",\"luidLowPart\":" + std::to_string(low) + ",\"luidHighPart\":" + std::to_string(high) +
+         ",\"isIntegratedGpu\":" + (integrated ? "true" : "false") + "}";
+}
+
+// One of sorrel's adapters: ranks and usage as JSON ("null" for none), pci as "bus,device,function".
+std::string stateJson(unsigned low, int high, const std::string& highRank, const std::string& lowRank,
+                      const std::string& usage = "null", const std::string& pci = "null,null,null",
+                      unsigned outputs = 1) {
+  const std::size_t comma = pci.find(','), last = pci.rfind(',');
+  return "{\"luidLowPart\":" + std::to_string(low) + ",\"luidHighPart\":" + std::to_string(high) +
+         ",\"dxgiOrdinal\":0,\"highPerformanceRank\":" + highRank + ",\"minimumPowerRank\":" + lowRank +
+         ",\"outputs\":" + std::to_string(outputs) +
+         ",\"dedicatedSystemMemory\":0,\"sharedSystemMemory\":0,\"localBudget\":1,\"nonLocalBudget\":null,"
+         "\"dedicatedUsage\":" + usage + ",\"sharedUsage\":null,\"pciBus\":" + pci.substr(0, comma) +
+         ",\"pciDevice\":" + pci.substr(comma + 1, last - comma - 1) + ",\"pciFunction\":" +
+         pci.substr(last + 1) + ",\"driverVersion\":\"31.0.101.4502\"}";
+}
+
+std::string sorrelJson(const std::vector<std::string>& states) {
+  std::string text = "{\"schema\":1,\"adapters\":[";
+  for (std::size_t i = 0; i < states.size(); ++i) text += (i ? "," : "") + states[i];
+  return text + "]}";
 }
 
 // driverId: "" for none.
@@ -108,6 +132,80 @@ INSTANTIATE_TEST_SUITE_P(Documents, JoinTest, testing::Values(
              quarryDoc, 0, {}, {"Twin A", "Twin B", "Twin layered", "llvmpipe", "Elsewhere"}},
     JoinCase{"quarry_failed", fennelDoc, 0, quarryError, 1, {{}, {}, {}}, {}}),
     [](const testing::TestParamInfo<JoinCase>& p) { return std::string(p.param.label); });
+
+// An integrated GPU, the Basic Render Driver without the software flag, a small and a large
+// discrete GPU. By the rule: high performance 3, 2, 0, 1; minimum power 0, 2, 3, 1.
+const std::string orderFennel =
+    "{\"schema\":1,\"dxcoreAvailable\":true,\"adapters\":[" +
+    adapterJson("Integrated", 10, 0, 0x8086, 1, gib / 2, true) + "," +
+    adapterJson("Microsoft Basic Render Driver", 40, 0, 0x1414, 0x8C, 0) + "," +
+    adapterJson("Small", 20, 0, 4318, 9, 4 * gib) + "," + adapterJson("Big", 30, 0, 4318, 9, 8 * gib) + "]}";
+// Windows ranks them otherwise (high performance 2, 3, 0 then the software one, though it ranks
+// second; minimum power 0, 3, 2, 1). Small uses more than it has, WARP's usage is unknown.
+const std::string integratedState = stateJson(10, 0, "3", "0", "0", "0,2,0", 1);
+const std::string warpState = stateJson(40, 0, "1", "null", "null", "null,null,null", 0);
+const std::string smallState = stateJson(20, 0, "0", "2", std::to_string(5 * gib), "1,0,0", 2);
+const std::string bigState = stateJson(30, 0, "2", "1", std::to_string(2 * gib), "10,31,7", 0);
+
+struct SorrelJoinCase {
+  const char* label;
+  std::string sorrel;
+  std::uint32_t sorrelExit;
+  std::vector<std::string> states;  // each adapter's state as printed; "" for null
+  std::vector<std::optional<std::uint64_t>> free;
+  std::vector<std::uint32_t> highPerformance, minimumPower;
+  const char* from;
+  std::vector<std::string> tableLines;  // lines of the table
+};
+
+const std::vector<std::uint32_t> ruleHigh = {3, 2, 0, 1}, ruleLow = {0, 2, 3, 1};
+const std::string ruleChoice = "High performance: Big; minimum power: Integrated (the inventory's rule, not Windows' preference: ";
+
+class SorrelJoinTest : public testing::TestWithParam<SorrelJoinCase> {};
+
+TEST_P(SorrelJoinTest, StateFreeMemoryAndOrder) {
+  const SorrelJoinCase& c = GetParam();
+  FennelRun fennel = readFennelRun(answer(orderFennel));
+  const Inventory inventory = joinInventory(fennel, readQuarryRun(answer(quarryError, 1)),
+                                            std::vector<BrindleRun>(4), std::nullopt,
+                                            readSorrelRun(answer(c.sorrel, c.sorrelExit)));
+  const Json document = Json::parse(inventoryDocument(inventory));
+  ASSERT_EQ(inventory.adapters.size(), 4u);
+  for (std::size_t i = 0; i < 4; ++i) {
+    const AdapterInventory& entry = inventory.adapters[i];
+    EXPECT_EQ(entry.state.has_value(), !c.states[i].empty()) << i;
+    EXPECT_EQ(freeDedicatedMemory(entry), c.free[i]) << i;
+    EXPECT_EQ(document["adapters"][i]["state"], c.states[i].empty() ? Json(nullptr) : Json::parse(c.states[i])) << i;
+    EXPECT_EQ(document["adapters"][i]["freeDedicatedMemory"], c.free[i] ? Json(*c.free[i]) : Json(nullptr)) << i;
+  }
+  EXPECT_EQ(inventory.order.highPerformance, c.highPerformance);
+  EXPECT_EQ(inventory.order.minimumPower, c.minimumPower);
+  EXPECT_EQ(document["order"], Json({{"highPerformance", c.highPerformance}, {"minimumPower", c.minimumPower},
+                                     {"from", c.from}}));
+  const std::string table = inventoryTable(inventory);
+  for (const std::string& line : c.tableLines) {
+    EXPECT_NE(table.find("\n" + line + "\n"), std::string::npos) << line << "\n" << table;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Documents, SorrelJoinTest, testing::Values(
+    SorrelJoinCase{"windows_order_software_last", sorrelJson({smallState, integratedState, warpState, bigState}), 0,
+                   {integratedState, warpState, smallState, bigState}, {gib / 2, std::nullopt, 0, 6 * gib},
+                   {2, 3, 0, 1}, {0, 3, 2, 1}, "windows",
+                   {"High performance: Small; minimum power: Integrated (Windows' preference)"}},
+    SorrelJoinCase{"sorrel_failed", R"({"schema":1,"error":{"code":"dxgi_failed","message":"m"}})", 1,
+                   {"", "", "", ""}, {std::nullopt, std::nullopt, std::nullopt, std::nullopt}, ruleHigh, ruleLow, "rule",
+                   {ruleChoice + "sorrel failed: dxgi_failed: m)"}},
+    SorrelJoinCase{"sorrel_misses_an_adapter", sorrelJson({integratedState, warpState, bigState, stateJson(99, 0, "0", "2")}), 0,
+                   {integratedState, warpState, "", bigState}, {gib / 2, std::nullopt, std::nullopt, 6 * gib},
+                   ruleHigh, ruleLow, "rule", {ruleChoice + "sorrel gave no whole order of the hardware adapters)"}},
+    SorrelJoinCase{"a_rank_missing", sorrelJson({integratedState, warpState, smallState, stateJson(30, 0, "2", "null")}), 0,
+                   {integratedState, warpState, smallState, stateJson(30, 0, "2", "null")}, {gib / 2, std::nullopt, 0, std::nullopt},
+                   ruleHigh, ruleLow, "rule", {ruleChoice + "sorrel gave no whole order of the hardware adapters)"}},
+    SorrelJoinCase{"a_rank_twice", sorrelJson({integratedState, warpState, smallState, stateJson(30, 0, "0", "1")}), 0,
+                   {integratedState, warpState, smallState, stateJson(30, 0, "0", "1")}, {gib / 2, std::nullopt, 0, std::nullopt},
+                   ruleHigh, ruleLow, "rule", {ruleChoice + "sorrel gave no whole order of the hardware adapters)"}}),
+    [](const testing::TestParamInfo<SorrelJoinCase>& p) { return std::string(p.param.label); });
 
 struct VulkanKindCase {
   const char* driverId;  // nullptr: none
@@ -196,6 +294,7 @@ struct Recorder {
   std::vector<std::string> ran;
   int running = 0, mostAtOnce = 0;
   bool quarryWaitsForBrindle = false, brindleBeganDuringQuarry = false;
+  bool fennelWaitsForSorrel = false, sorrelBeganDuringFennel = false;
   unsigned adapters = 6;     // in fennel's answer
   std::string throwsFor;     // "quarry.exe"...: that run throws
   bool fennelWaitsForThrow = false, thrown = false;
@@ -239,6 +338,11 @@ ChildRun recordedRun(const ProbeRequest& request) {
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     hold.lock();
   }
+  if (probe == "fennel.exe" && recorder.fennelWaitsForSorrel) {
+    recorder.sorrelBeganDuringFennel = recorderChanged.wait_for(hold, std::chrono::seconds(10), [] {
+      return std::find(recorder.ran.begin(), recorder.ran.end(), "sorrel.exe") != recorder.ran.end();
+    });
+  }
   if (probe == "quarry.exe" && recorder.quarryWaitsForBrindle) {
     recorder.brindleBeganDuringQuarry = recorderChanged.wait_for(hold, std::chrono::seconds(10), [] {
       return std::any_of(recorder.ran.begin(), recorder.ran.end(),
@@ -250,6 +354,14 @@ ChildRun recordedRun(const ProbeRequest& request) {
     std::string many = "{\"schema\":1,\"dxcoreAvailable\":true,\"adapters\":[";
     for (unsigned i = 0; i < recorder.adapters; ++i) many += (i ? "," : "") + adapterJson("A", i, -1);
     return answer(many + "]}");
+  }
+  if (probe == "sorrel.exe") {  // Windows ranks them backwards
+    std::vector<std::string> states;
+    for (unsigned i = 0; i < recorder.adapters; ++i) {
+      const std::string rank = std::to_string(recorder.adapters - 1 - i);
+      states.push_back(stateJson(i, -1, rank, rank));
+    }
+    return answer(sorrelJson(states));
   }
   if (probe == "quarry.exe" && !recorder.quarryRuns.empty()) {
     ChildRun run = recorder.quarryRuns.front();
@@ -263,20 +375,26 @@ TEST(TakeInventory, SequentialRunsOneChildAtATimeInOrder) {
   recorder = {};
   const Inventory inventory = takeInventory("C:\\probes", {std::chrono::milliseconds(5), true}, recordedRun);
   EXPECT_EQ(recorder.mostAtOnce, 1);
-  ASSERT_EQ(recorder.ran.size(), 8u);
+  ASSERT_EQ(recorder.ran.size(), 9u);
   EXPECT_EQ(recorder.ran[0], "fennel.exe");
   EXPECT_EQ(recorder.ran[1], "quarry.exe");
-  EXPECT_EQ(recorder.ran[7], "brindle.exe --luid-low 5 --luid-high -1");
+  EXPECT_EQ(recorder.ran[2], "sorrel.exe");
+  EXPECT_EQ(recorder.purposes[2], "sorrel");
+  EXPECT_EQ(recorder.ran[8], "brindle.exe --luid-low 5 --luid-high -1");
   EXPECT_EQ(inventory.adapters.at(5).brindle.run.outcome, Outcome::answered);
+  EXPECT_EQ(inventory.adapters.at(5).state->highPerformanceRank, 0u);
+  EXPECT_EQ(inventory.order.highPerformance, (std::vector<std::uint32_t>{5, 4, 3, 2, 1, 0}));
 }
 
 TEST(TakeInventory, BrindleStartsAsSoonAsFennelAnsweredAndAtMostFourRun) {
   recorder = {};
   recorder.quarryWaitsForBrindle = true;
+  recorder.fennelWaitsForSorrel = true;  // sorrel starts beside fennel, not after it
   const Inventory inventory = takeInventory("C:\\probes\\", {}, recordedRun);
   EXPECT_TRUE(recorder.brindleBeganDuringQuarry);
+  EXPECT_TRUE(recorder.sorrelBeganDuringFennel);
   EXPECT_LE(recorder.mostAtOnce, 4);
-  EXPECT_EQ(recorder.ran.size(), 8u);
+  EXPECT_EQ(recorder.ran.size(), 9u);
   EXPECT_EQ(inventory.adapters.size(), 6u);
 }
 
@@ -284,7 +402,7 @@ TEST(TakeInventory, SixtyFiveAdaptersAreGarbledAndStartNoBrindleRun) {
   recorder = {};
   recorder.adapters = 65;
   const Inventory inventory = takeInventory("C:\\probes", {std::chrono::milliseconds(5), true}, recordedRun);
-  EXPECT_EQ(recorder.ran, (std::vector<std::string>{"fennel.exe", "quarry.exe"}));
+  EXPECT_EQ(recorder.ran, (std::vector<std::string>{"fennel.exe", "quarry.exe", "sorrel.exe"}));
   EXPECT_EQ(inventory.fennel.run.outcome, Outcome::garbled);
   EXPECT_TRUE(inventory.adapters.empty());
 }
@@ -321,17 +439,18 @@ TEST(TakeInventory, ARunnerThatThrowsReachesTheCallerWithNothingLeftRunning) {
   recorder.throwsFor = "brindle.exe";
   recorder.quarryRuns = {crashedChild()};
   EXPECT_THROW(takeInventory("C:\\probes", {std::chrono::milliseconds(5), true}, recordedRun), RunnerBroke);
-  EXPECT_EQ(recorder.ran, (std::vector<std::string>{"fennel.exe", "quarry.exe", "brindle.exe --luid-low 0 --luid-high -1"}));
+  EXPECT_EQ(recorder.ran, (std::vector<std::string>{"fennel.exe", "quarry.exe", "sorrel.exe",
+                                                    "brindle.exe --luid-low 0 --luid-high -1"}));
 
   // Side by side: quarry throws while fennel still runs; the throw waits for fennel's end, and
-  // fennel's adapters start no brindle run.
+  // fennel's adapters start no brindle run (sorrel may have started beside them).
   recorder = {};
   recorder.throwsFor = "quarry.exe";
   recorder.fennelWaitsForThrow = true;
   EXPECT_THROW(takeInventory("C:\\probes", {}, recordedRun), RunnerBroke);
   std::lock_guard<std::mutex> hold(recorderLock);
   EXPECT_EQ(recorder.running, 0);
-  EXPECT_EQ(recorder.ran.size(), 2u);
+  EXPECT_EQ(std::count_if(recorder.ran.begin(), recorder.ran.end(), [](const std::string& r) { return r != "sorrel.exe"; }), 2);
 }
 
 struct RetryCase {
@@ -393,7 +512,7 @@ TEST(TakeInventory, ARelativeFolderIsResolvedOnceBeforeTheFirstRun) {
   takeInventory("probes here", {std::chrono::milliseconds(5), true}, recordedRun);
   fs::current_path(before);
   const std::string folder = (before / "probes here").string();
-  ASSERT_EQ(recorder.executables.size(), 8u);
+  ASSERT_EQ(recorder.executables.size(), 9u);
   for (const std::string& executable : recorder.executables) {
     EXPECT_EQ(executable.rfind(folder, 0), 0u) << executable << " is not in " << folder;
   }
@@ -436,8 +555,9 @@ TEST(InventoryOutput, DocumentAndTableSayWhatEachProbeDid) {
   const Json document = Json::parse(text);
   std::vector<std::string> keys;
   for (const auto& item : document.items()) keys.push_back(item.key());
-  EXPECT_EQ(keys, (std::vector<std::string>{"schema", "fennel", "quarry", "vulkanFrom", "adapters",
-                                            "otherVulkanDevices"}));
+  EXPECT_EQ(keys, (std::vector<std::string>{"schema", "fennel", "quarry", "vulkanFrom", "sorrel", "order",
+                                            "adapters", "otherVulkanDevices"}));
+  EXPECT_EQ(document["sorrel"], Json::parse(R"({"outcome":"notRun","exitCode":null,"seconds":0.0,"problem":"not run"})"));
   EXPECT_EQ(document["schema"], 2);
   EXPECT_EQ(document["vulkanFrom"], "quarry");
   EXPECT_FALSE(document["fennel"].contains("problem"));
@@ -445,8 +565,8 @@ TEST(InventoryOutput, DocumentAndTableSayWhatEachProbeDid) {
   const Json& first = document["adapters"][0];
   keys.clear();
   for (const auto& item : first.items()) keys.push_back(item.key());
-  EXPECT_EQ(keys, (std::vector<std::string>{"adapter", "kind", "vulkanDevices", "preferredVulkanDevice", "brindle",
-                                            "openclKind"}));
+  EXPECT_EQ(keys, (std::vector<std::string>{"adapter", "kind", "state", "freeDedicatedMemory", "vulkanDevices",
+                                            "preferredVulkanDevice", "brindle", "openclKind"}));
   EXPECT_EQ(first["adapter"], Json::parse(adapterJson("Twin", 20, 0)));
   EXPECT_EQ(first["vulkanDevices"][1], Json::parse("{\"kind\":\"translation\",\"device\":" +
                                                    deviceJson(2, "Twin layered", true, 20, 0, "MESA_DOZEN") + "}"));
@@ -461,14 +581,15 @@ TEST(InventoryOutput, DocumentAndTableSayWhatEachProbeDid) {
   EXPECT_EQ(document["adapters"][1]["brindle"]["outcome"], "timedOut");
 
   const std::string table = inventoryTable(inventory);
-  // A line feed in a driver's name does not break the table: a header, a rule, four rows, two devices.
-  EXPECT_EQ(std::count(table.begin(), table.end(), '\n'), 8) << table;
+  // A line feed in a driver's name does not break the table: a header, a rule, four rows, the
+  // choices, two devices.
+  EXPECT_EQ(std::count(table.begin(), table.end(), '\n'), 9) << table;
   const std::string otherRow = "Other GPU" + std::string(31 + 2, ' ') + "30:-1";  // the widest name has 40
   for (const std::string& cell : std::vector<std::string>{"#0 Twin A (preferred); #2 Twin layered (translation)", "P / D (#1, by luid)\n",
                            "brindle timed out: no answer within 30 s", "brindle failed: dxgi_adapter_not_found: m",
                            "Vulkan device of no DXGI adapter: #3 llvmpipe (software, no LUID)",
                            "Microsoft Basic Render Driver (software)  40:0", "OpenCLOn12 / D (#1, by luid) (translation)",
-                           "20:0   8.0 GiB", otherRow}) {
+                           "20:0" + std::string(8, ' ') + "8.0 GiB", otherRow}) {
     EXPECT_NE(table.find(cell), std::string::npos) << cell << "\n" << table;
   }
 }
