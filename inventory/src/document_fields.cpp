@@ -66,6 +66,12 @@ std::int32_t readInt32(const nlohmann::ordered_json& object, const char* key,
   return static_cast<std::int32_t>(readSigned(object, key, path, -2147483648LL, 2147483647LL));
 }
 
+std::optional<std::uint64_t> readUnsignedOrNull(const nlohmann::ordered_json& object, const char* key,
+                                                const std::string& path, std::uint64_t maximum) {
+  if (requireKey(object, key, path).is_null()) return std::nullopt;
+  return readUnsigned(object, key, path, maximum);
+}
+
 bool readBool(const nlohmann::ordered_json& object, const char* key, const std::string& path) {
   const nlohmann::ordered_json& value = requireKey(object, key, path);
   if (!value.is_boolean()) throw DocumentError(keyPath(path, key) + ": not true or false");

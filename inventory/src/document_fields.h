@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <initializer_list>
+#include <optional>
 #include <string>
 
 #include <nlohmann/json.hpp>
@@ -26,6 +27,9 @@ std::uint32_t readUint32(const nlohmann::ordered_json& object, const char* key,
                          const std::string& path);
 std::int32_t readInt32(const nlohmann::ordered_json& object, const char* key,
                        const std::string& path);
+// A key that the schema requires, whose value may be null: nullopt then.
+std::optional<std::uint64_t> readUnsignedOrNull(const nlohmann::ordered_json& object, const char* key,
+                                                const std::string& path, std::uint64_t maximum);
 bool readBool(const nlohmann::ordered_json& object, const char* key, const std::string& path);
 std::string readString(const nlohmann::ordered_json& object, const char* key,
                        const std::string& path);

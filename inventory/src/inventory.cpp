@@ -26,6 +26,51 @@ bool sameLuid(const FennelAdapter& adapter, const VulkanDevice& device) {
          device.luidHighPart == adapter.luidHighPart;
 }
 
+bool sameLuid(const FennelAdapter& adapter, const SorrelAdapter& state) {
+  return state.luidLowPart == adapter.luidLowPart && state.luidHighPart == adapter.luidHighPart;
+}
+
+using Rank = std::optional<std::uint32_t> SorrelAdapter::*;
+
+// Whether every hardware adapter has a rank in the order, none given twice.
+bool wholeWindowsOrder(const std::vector<AdapterInventory>& adapters, Rank rank) {
+  std::vector<std::uint32_t> seen;
+  for (const AdapterInventory& entry : adapters) {
+    const std::optional<std::uint32_t> given = entry.state ? (*entry.state).*rank : std::nullopt;
+    if (!given) {
+      if (entry.kind == AdapterKind::hardware) return false;
+      continue;
+    }
+    if (std::find(seen.begin(), seen.end(), *given) != seen.end()) return false;
+    seen.push_back(*given);
+  }
+  return true;
+}
+
+// The positions of the adapters sorted so that `before` holds; software adapters last, and
+// fennel's order between adapters that `before` does not tell apart.
+template <typename Before>
+std::vector<std::uint32_t> sortedPositions(const std::vector<AdapterInventory>& adapters, Before before) {
+  std::vector<std::uint32_t> positions(adapters.size());
+  for (std::size_t i = 0; i < positions.size(); ++i) positions[i] = static_cast<std::uint32_t>(i);
+  std::stable_sort(positions.begin(), positions.end(), [&](std::uint32_t a, std::uint32_t b) {
+    const AdapterInventory& x = adapters[a];
+    const AdapterInventory& y = adapters[b];
+    if (x.kind != y.kind) return y.kind == AdapterKind::software;
+    return before(x, y);
+  });
+  return positions;
+}
+
+// By rank, adapters without one after those with one.
+auto byRank(Rank rank) {
+  return [rank](const AdapterInventory& x, const AdapterInventory& y) {
+    const std::optional<std::uint32_t> a = x.state ? (*x.state).*rank : std::nullopt;
+    const std::optional<std::uint32_t> b = y.state ? (*y.state).*rank : std::nullopt;
+    return a.has_value() && (!b.has_value() || *a < *b);
+  };
+}
+
 // A queue of runs shared by a few workers. A run may add more runs (fennel adds one brindle
 // run per adapter); the workers end when the queue is empty and no run is still going. The
 // first exception of a run is kept for the caller, and the runs still waiting are dropped.
@@ -127,6 +172,39 @@ const char* vulkanSourceName(VulkanSource source) {
   return nullptr;
 }
 
+const char* orderSourceName(OrderSource source) {
+  return source == OrderSource::windows ? "windows" : "rule";
+}
+
+std::optional<std::uint64_t> freeDedicatedMemory(const AdapterInventory& entry) {
+  if (!entry.state || !entry.state->dedicatedUsage) return std::nullopt;
+  const std::uint64_t total = entry.adapter.dedicatedVideoMemory;
+  return total - std::min(total, *entry.state->dedicatedUsage);
+}
+
+AdapterOrder adapterOrder(const Inventory& inventory) {
+  const std::vector<AdapterInventory>& adapters = inventory.adapters;
+  AdapterOrder order;
+  const Rank high = &SorrelAdapter::highPerformanceRank;
+  const Rank low = &SorrelAdapter::minimumPowerRank;
+  if (inventory.sorrel.run.outcome == Outcome::answered && wholeWindowsOrder(adapters, high) &&
+      wholeWindowsOrder(adapters, low)) {
+    order.from = OrderSource::windows;
+    order.highPerformance = sortedPositions(adapters, byRank(high));
+    order.minimumPower = sortedPositions(adapters, byRank(low));
+    return order;
+  }
+  order.from = OrderSource::rule;
+  order.highPerformance = sortedPositions(adapters, [](const AdapterInventory& x, const AdapterInventory& y) {
+    if (x.adapter.isIntegratedGpu != y.adapter.isIntegratedGpu) return !x.adapter.isIntegratedGpu;
+    return x.adapter.dedicatedVideoMemory > y.adapter.dedicatedVideoMemory;
+  });
+  order.minimumPower = sortedPositions(adapters, [](const AdapterInventory& x, const AdapterInventory& y) {
+    return x.adapter.isIntegratedGpu && !y.adapter.isIntegratedGpu;
+  });
+  return order;
+}
+
 const VulkanDevice* preferredVulkanDevice(const AdapterInventory& entry) {
   if (!entry.preferredVulkanDevice) return nullptr;
   for (const InventoryVulkanDevice& candidate : entry.vulkanDevices) {
@@ -144,6 +222,7 @@ Inventory takeInventory(const std::string& folder, const InventoryOptions& optio
                         ProbeRunner runner) {
   FennelRun fennel;
   QuarryRun quarry;
+  SorrelRun sorrel;
   std::vector<BrindleRun> brindleRuns;
   std::optional<QuarryRun> quarryWithoutLayers;
   // Once: a current directory changed by another thread meanwhile changes nothing.
@@ -182,15 +261,18 @@ Inventory takeInventory(const std::string& folder, const InventoryOptions& optio
       quarryWithoutLayers = readQuarryRun(runner(retry));
     });
   });
+  addRun(queue, [&](RunQueue&) {
+    sorrel = readSorrelRun(runner(request(probePath(probes, "sorrel"), "sorrel")));
+  });
 
   workThrough(queue, options.sequential ? 0 : concurrentChildren - 1);
   if (queue.failure) std::rethrow_exception(queue.failure);
   return joinInventory(std::move(fennel), std::move(quarry), std::move(brindleRuns),
-                       std::move(quarryWithoutLayers));
+                       std::move(quarryWithoutLayers), std::move(sorrel));
 }
 
 Inventory joinInventory(FennelRun fennel, QuarryRun quarry, std::vector<BrindleRun> brindleRuns,
-                        std::optional<QuarryRun> quarryWithoutImplicitLayers) {
+                        std::optional<QuarryRun> quarryWithoutImplicitLayers, SorrelRun sorrel) {
   Inventory inventory;
   const std::vector<VulkanDevice>* answered = nullptr;
   if (quarry.run.outcome == Outcome::answered) {
@@ -208,6 +290,11 @@ Inventory joinInventory(FennelRun fennel, QuarryRun quarry, std::vector<BrindleR
     AdapterInventory entry;
     entry.adapter = fennel.adapters[i];
     entry.kind = kindOfAdapter(entry.adapter);
+    if (sorrel.run.outcome == Outcome::answered) {
+      for (const SorrelAdapter& state : sorrel.adapters) {
+        if (sameLuid(entry.adapter, state)) entry.state = state;
+      }
+    }
     for (std::size_t d = 0; d < devices.size(); ++d) {
       if (sameLuid(entry.adapter, devices[d].device)) {
         entry.vulkanDevices.push_back(devices[d]);
@@ -231,6 +318,9 @@ Inventory joinInventory(FennelRun fennel, QuarryRun quarry, std::vector<BrindleR
   inventory.fennel = std::move(fennel);
   inventory.quarry = std::move(quarry);
   inventory.quarryWithoutImplicitLayers = std::move(quarryWithoutImplicitLayers);
+  if (sorrel.run.outcome == Outcome::notRun && sorrel.run.problem.empty()) sorrel.run.problem = "not run";
+  inventory.sorrel = std::move(sorrel);
+  inventory.order = adapterOrder(inventory);
   return inventory;
 }
 

@@ -31,6 +31,12 @@ Json deviceList(const std::vector<InventoryVulkanDevice>& devices) {
 
 Json orNull(const char* text) { return text ? Json(text) : Json(nullptr); }
 
+Json positions(const std::vector<std::uint32_t>& list) {
+  Json array = Json::array();
+  for (std::uint32_t position : list) array.push_back(position);
+  return array;
+}
+
 // Display columns of a UTF-8 text: one per code point.
 std::size_t columns(const std::string& text) {
   std::size_t count = 0;
@@ -67,6 +73,50 @@ std::string memoryText(std::uint64_t bytes) {
     std::snprintf(text, sizeof text, "%llu MiB", static_cast<unsigned long long>(bytes >> 20));
   }
   return text;
+}
+
+// Bytes in GiB with one decimal.
+std::string gibText(std::uint64_t bytes) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f", static_cast<double>(bytes) / (1ull << 30));
+  return text;
+}
+
+// "5.2 of 6.0 GiB free"; nothing when the usage is unknown.
+std::string freeText(const AdapterInventory& entry) {
+  const std::optional<std::uint64_t> free = freeDedicatedMemory(entry);
+  if (!free) return "";
+  return gibText(*free) + " of " + gibText(entry.adapter.dedicatedVideoMemory) + " GiB free";
+}
+
+// "01:00.0": bus, device and function; nothing when sorrel found none.
+std::string pciText(const AdapterInventory& entry) {
+  if (!entry.state || !entry.state->pciBus || !entry.state->pciDevice || !entry.state->pciFunction) return "";
+  char text[32];
+  std::snprintf(text, sizeof text, "%02x:%02x.%x", static_cast<unsigned>(*entry.state->pciBus),
+                static_cast<unsigned>(*entry.state->pciDevice), static_cast<unsigned>(*entry.state->pciFunction));
+  return text;
+}
+
+std::string displaysText(const AdapterInventory& entry) {
+  return entry.state ? std::to_string(entry.state->outputs) : "";
+}
+
+// The first adapter of each order, by name, and where the orders come from.
+std::string choiceLine(const Inventory& inventory) {
+  const AdapterOrder& order = inventory.order;
+  if (order.highPerformance.empty() || order.minimumPower.empty()) return "";
+  const auto name = [&](std::uint32_t position) {
+    if (position >= inventory.adapters.size()) return std::string("?");  // an order made by hand
+    const FennelAdapter& a = inventory.adapters[position].adapter;
+    return a.name + " (" + std::to_string(a.luidLowPart) + ":" + std::to_string(a.luidHighPart) + ")";
+  };
+  std::string line = "High performance: " + name(order.highPerformance.front()) +
+                     "; minimum power: " + name(order.minimumPower.front());
+  if (order.from == OrderSource::windows) return line + " (Windows' preference)";
+  line += " (the inventory's rule, not Windows' preference: ";
+  if (inventory.sorrel.run.outcome != Outcome::answered) return line + whyNot("sorrel", inventory.sorrel.run) + ")";
+  return line + "sorrel gave no whole order of the hardware adapters)";
 }
 
 // The quarry run that the devices come from, or nullptr when neither answered.
@@ -167,11 +217,19 @@ std::string inventoryDocument(const Inventory& inventory) {
     document["quarryWithoutImplicitLayers"] = runObject(inventory.quarryWithoutImplicitLayers->run);
   }
   document["vulkanFrom"] = orNull(vulkanSourceName(inventory.vulkanFrom));
+  document["sorrel"] = runObject(inventory.sorrel.run);
+  Json& order = document["order"];
+  order["highPerformance"] = positions(inventory.order.highPerformance);
+  order["minimumPower"] = positions(inventory.order.minimumPower);
+  order["from"] = orderSourceName(inventory.order.from);
   document["adapters"] = Json::array();
   for (const AdapterInventory& entry : inventory.adapters) {
     Json adapter;
     adapter["adapter"] = entry.adapter.asPrinted;
     adapter["kind"] = kindName(entry.kind);
+    adapter["state"] = entry.state ? entry.state->asPrinted : Json(nullptr);
+    const std::optional<std::uint64_t> free = freeDedicatedMemory(entry);
+    adapter["freeDedicatedMemory"] = free ? Json(*free) : Json(nullptr);
     adapter["vulkanDevices"] = deviceList(entry.vulkanDevices);
     adapter["preferredVulkanDevice"] =
         entry.preferredVulkanDevice ? Json(*entry.preferredVulkanDevice) : Json(nullptr);
@@ -191,16 +249,20 @@ std::string inventoryTable(const Inventory& inventory) {
     text += "DXGI lists no hardware adapter.\n";
   } else {
     std::vector<std::vector<std::string>> rows = {
-        {"DXGI adapter", "LUID", "Memory", "Integrated", "Vulkan device", "OpenCL device"}, {}};
+        {"DXGI adapter", "LUID", "PCI", "Memory", "Free memory", "Integrated", "Displays", "Vulkan device",
+         "OpenCL device"}, {}};
     rows[1].resize(rows[0].size());
     for (const AdapterInventory& entry : inventory.adapters) {
       const FennelAdapter& a = entry.adapter;
       const std::string software = entry.kind == AdapterKind::software ? " (software)" : "";
       rows.push_back({a.name + software, std::to_string(a.luidLowPart) + ":" + std::to_string(a.luidHighPart),
-                      memoryText(a.dedicatedVideoMemory), a.isIntegratedGpu ? "yes" : "no",
-                      vulkanCell(inventory, entry), openclCell(entry)});
+                      pciText(entry), memoryText(a.dedicatedVideoMemory), freeText(entry),
+                      a.isIntegratedGpu ? "yes" : "no", displaysText(entry), vulkanCell(inventory, entry),
+                      openclCell(entry)});
     }
     text += tableOf(rows);
+    const std::string choice = choiceLine(inventory);
+    if (!choice.empty()) text += oneLine(choice) + "\n";
   }
   if (inventory.vulkanFrom == VulkanSource::none && inventory.adapters.empty()) {
     text += "Vulkan: " + oneLine(vulkanUnknown(inventory)) + "\n";

@@ -233,6 +233,83 @@ void readBrindleAnswer(const Json& document, BrindleAnswer& answer) {
   }
 }
 
+// "32.0.15.6094": four numbers from 0 to 65535, without leading zeros.
+bool isDriverVersion(const std::string& text) {
+  std::size_t parts = 0, start = 0;
+  for (;;) {
+    const std::size_t dot = text.find('.', start);
+    const std::string part = text.substr(start, dot == std::string::npos ? std::string::npos : dot - start);
+    if (!allDigits(part) || part.size() > 5 || (part.size() > 1 && part[0] == '0')) return false;
+    unsigned long value = 0;
+    for (char c : part) value = value * 10 + static_cast<unsigned long>(c - '0');
+    if (value > 65535) return false;
+    ++parts;
+    if (dot == std::string::npos) break;
+    start = dot + 1;
+  }
+  return parts == 4;
+}
+
+SorrelAdapter readSorrelAdapter(const Json& item, const std::string& path) {
+  requireObject(item, path);
+  allowOnlyKeys(item, {"luidLowPart", "luidHighPart", "dxgiOrdinal", "highPerformanceRank",
+                       "minimumPowerRank", "outputs", "dedicatedSystemMemory", "sharedSystemMemory",
+                       "localBudget", "nonLocalBudget", "dedicatedUsage", "sharedUsage", "pciBus",
+                       "pciDevice", "pciFunction", "driverVersion"}, path);
+  SorrelAdapter adapter;
+  adapter.luidLowPart = readUint32(item, "luidLowPart", path);
+  adapter.luidHighPart = readInt32(item, "luidHighPart", path);
+  adapter.dxgiOrdinal = readUint32(item, "dxgiOrdinal", path);
+  const auto uint32OrNull = [&](const char* key) -> std::optional<std::uint32_t> {
+    const auto value = readUnsignedOrNull(item, key, path, 0xFFFFFFFFu);
+    if (!value) return std::nullopt;
+    return static_cast<std::uint32_t>(*value);
+  };
+  adapter.highPerformanceRank = uint32OrNull("highPerformanceRank");
+  adapter.minimumPowerRank = uint32OrNull("minimumPowerRank");
+  adapter.outputs = readUint32(item, "outputs", path);
+  adapter.dedicatedSystemMemory = readUnsigned(item, "dedicatedSystemMemory", path, UINT64_MAX);
+  adapter.sharedSystemMemory = readUnsigned(item, "sharedSystemMemory", path, UINT64_MAX);
+  adapter.localBudget = readUnsignedOrNull(item, "localBudget", path, UINT64_MAX);
+  adapter.nonLocalBudget = readUnsignedOrNull(item, "nonLocalBudget", path, UINT64_MAX);
+  adapter.dedicatedUsage = readUnsignedOrNull(item, "dedicatedUsage", path, UINT64_MAX);
+  adapter.sharedUsage = readUnsignedOrNull(item, "sharedUsage", path, UINT64_MAX);
+  adapter.pciBus = uint32OrNull("pciBus");
+  const auto device = readUnsignedOrNull(item, "pciDevice", path, 0xFFFF);
+  const auto function = readUnsignedOrNull(item, "pciFunction", path, 0xFFFF);
+  if (adapter.pciBus.has_value() != device.has_value() || device.has_value() != function.has_value()) {
+    reject(path + ": a PCI location in part");
+  }
+  if (device) adapter.pciDevice = static_cast<std::uint16_t>(*device);
+  if (function) adapter.pciFunction = static_cast<std::uint16_t>(*function);
+  if (!requireKey(item, "driverVersion", path).is_null()) {
+    adapter.driverVersion = readString(item, "driverVersion", path);
+    if (!isDriverVersion(*adapter.driverVersion)) {
+      reject(path + ".driverVersion: not four numbers from 0 to 65535");
+    }
+  }
+  adapter.asPrinted = item;
+  return adapter;
+}
+
+void readSorrelAdapters(const Json& document, SorrelRun& sorrel) {
+  allowOnlyKeys(document, {"schema", "adapters"}, "");
+  const Json& adapters = requireKey(document, "adapters", "");
+  if (!adapters.is_array()) reject("adapters: not an array");
+  for (std::size_t i = 0; i < adapters.size(); ++i) {
+    const std::string path = at("adapters", i);
+    SorrelAdapter adapter = readSorrelAdapter(adapters[i], path);
+    // As for fennel: a LUID names one adapter.
+    for (std::size_t j = 0; j < sorrel.adapters.size(); ++j) {
+      if (sorrel.adapters[j].luidLowPart == adapter.luidLowPart &&
+          sorrel.adapters[j].luidHighPart == adapter.luidHighPart) {
+        reject(path + ": the LUID of " + at("adapters", j));
+      }
+    }
+    sorrel.adapters.push_back(std::move(adapter));
+  }
+}
+
 // The verdict on one run, given how the probe's result document is read.
 ProbeRun judge(const ChildRun& child, const Shape& shape,
                const std::function<void(const Json&)>& readResult) {
@@ -336,6 +413,13 @@ BrindleRun readBrindleRun(const ChildRun& child) {
   brindle.run = judge(child, {1, true, true, 7}, [&](const Json& d) { readBrindleAnswer(d, brindle.answer); });
   if (brindle.run.outcome != Outcome::answered) brindle.answer = BrindleAnswer{};
   return brindle;
+}
+
+SorrelRun readSorrelRun(const ChildRun& child) {
+  SorrelRun sorrel;
+  sorrel.run = judge(child, {1, false, false, 16}, [&](const Json& d) { readSorrelAdapters(d, sorrel); });
+  if (sorrel.run.outcome != Outcome::answered) sorrel.adapters.clear();
+  return sorrel;
 }
 
 }  // namespace gpu_inventory

@@ -8,9 +8,9 @@ namespace gpu_inventory {
 const char* const toolUsage =
     "Usage: inventory [--bin FOLDER] [--timeout SECONDS] [--sequential] [--json]\n"
     "       inventory --version\n"
-    "Runs fennel.exe, quarry.exe and brindle.exe (one run per adapter) from FOLDER (default:\n"
-    "the folder of inventory.exe) and joins their answers by adapter LUID: one table, or with\n"
-    "--json one JSON document (schemas/inventory.schema.json). Each run may take SECONDS\n"
+    "Runs fennel.exe, quarry.exe, sorrel.exe and brindle.exe (one run per adapter) from FOLDER\n"
+    "(default: the folder of inventory.exe) and joins their answers by adapter LUID: one table,\n"
+    "or with --json one JSON document (schemas/inventory.schema.json). Each run may take SECONDS\n"
     "(default 30); --sequential runs one probe at a time instead of up to four at once.\n"
     "quarry runs once more, with implicit Vulkan layers disabled, when it ran and did not answer.\n"
     "Exit code 0 when fennel answered, 1 when it did not or the output could not be written,\n"

@@ -3,7 +3,9 @@
 // bounds that keep reading a mebibyte of output linear.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
+#include <tuple>
 
 #include "gpu_inventory/probe_documents.h"
 #include "strict_json.h"
@@ -18,6 +20,9 @@ const std::string fennelDoc = R"({"schema":1,"dxcoreAvailable":true,"adapters":[
 const std::string device =
     R"json({"vkIndex":0,"name":"V","vendorId":1,"deviceId":2,"deviceLuidValid":true,"luidLowPart":4,"luidHighPart":-5,"apiVersion":"1.3.0","driverVersionRaw":1,"driverVersionFormatted":"0.0.1","driverId":"UNKNOWN(-3)"})json";
 const std::string quarryDoc = R"({"schema":2,"devices":[)" + device + "]}";
+const std::string state =
+    R"({"luidLowPart":4,"luidHighPart":-5,"dxgiOrdinal":1,"highPerformanceRank":null,"minimumPowerRank":2,"outputs":3,"dedicatedSystemMemory":4,"sharedSystemMemory":5,"localBudget":6,"nonLocalBudget":null,"dedicatedUsage":7,"sharedUsage":8,"pciBus":9,"pciDevice":65535,"pciFunction":0,"driverVersion":"65535.0.10.99"})";
+const std::string sorrelDoc = R"({"schema":1,"adapters":[)" + state + "]}";
 const std::string noMatch =
     R"({"schema":1,"matched":false,"reason":"no_match","platformCount":1,"d3d11SharingPlatforms":0,"luidExtDevices":0})";
 
@@ -52,7 +57,7 @@ std::string mebibyteOfKeys() {
   return text + "}";
 }
 
-enum class Probe { fennel, quarry, brindle };
+enum class Probe { fennel, quarry, brindle, sorrel };
 
 struct VerdictCase {
   const char* label;
@@ -84,6 +89,7 @@ ProbeRun judged(const VerdictCase& c) {
     case Probe::fennel: return readFennelRun(child).run;
     case Probe::quarry: return readQuarryRun(child).run;
     case Probe::brindle: return readBrindleRun(child).run;
+    case Probe::sorrel: return readSorrelRun(child).run;
   }
   return {};
 }
@@ -105,6 +111,22 @@ INSTANTIATE_TEST_SUITE_P(Runs, VerdictTest, testing::Values(
     VerdictCase{"fennel_answers", Probe::fennel, fennelDoc + lf, 0, Outcome::answered, true, ""},
     VerdictCase{"quarry_answers", Probe::quarry, quarryDoc + lf, 0, Outcome::answered, true, ""},
     VerdictCase{"brindle_answers", Probe::brindle, noMatch + lf, 0, Outcome::answered, true, ""},
+    VerdictCase{"sorrel_answers", Probe::sorrel, sorrelDoc + lf, 0, Outcome::answered, true, ""},
+    VerdictCase{"sorrel_no_location_nor_version", Probe::sorrel, replaced(replaced(replaced(replaced(sorrelDoc, "\"pciBus\":9", "\"pciBus\":null"), "65535,", "null,"), ":0,\"driverVersion\"", ":null,\"driverVersion\""), "\"65535.0.10.99\"", "null") + lf, 0, Outcome::answered, true, ""},
+    VerdictCase{"sorrel_error_with_exit_0", Probe::sorrel, error(1, "dxgi_failed") + lf, 0, Outcome::garbled, true, "exit code 0 with an error document"},
+    VerdictCase{"sorrel_location_in_part", Probe::sorrel, replaced(sorrelDoc, "\"pciBus\":9", "\"pciBus\":null") + lf, 0, Outcome::garbled, false, "adapters[0]: a PCI location in part"},
+    VerdictCase{"sorrel_pci_device_past_16_bits", Probe::sorrel, replaced(sorrelDoc, "65535,", "65536,") + lf, 0, Outcome::garbled, false, "pciDevice"},
+    VerdictCase{"sorrel_version_of_3_numbers", Probe::sorrel, replaced(sorrelDoc, "65535.0.10.99", "65535.0.10") + lf, 0, Outcome::garbled, false, "driverVersion: not four numbers"},
+    VerdictCase{"sorrel_version_past_16_bits", Probe::sorrel, replaced(sorrelDoc, "65535.0.10.99", "65536.0.10.99") + lf, 0, Outcome::garbled, false, "driverVersion"},
+    VerdictCase{"sorrel_version_leading_zero", Probe::sorrel, replaced(sorrelDoc, "65535.0.10.99", "65535.0.010.99") + lf, 0, Outcome::garbled, false, "driverVersion"},
+    VerdictCase{"sorrel_version_empty_part", Probe::sorrel, replaced(sorrelDoc, "65535.0.10.99", "65535..10.99") + lf, 0, Outcome::garbled, false, "driverVersion"},
+    VerdictCase{"sorrel_negative_rank", Probe::sorrel, replaced(sorrelDoc, "\"minimumPowerRank\":2", "\"minimumPowerRank\":-1") + lf, 0, Outcome::garbled, false, "minimumPowerRank"},
+    VerdictCase{"sorrel_outputs_null", Probe::sorrel, replaced(sorrelDoc, "\"outputs\":3", "\"outputs\":null") + lf, 0, Outcome::garbled, false, "outputs"},
+    VerdictCase{"sorrel_null_key_left_out", Probe::sorrel, replaced(sorrelDoc, "\"nonLocalBudget\":null,", "") + lf, 0, Outcome::garbled, false, "nonLocalBudget: missing"},
+    VerdictCase{"sorrel_luid_twice", Probe::sorrel, replaced(sorrelDoc, "]}", "," + state + "]}") + lf, 0, Outcome::garbled, false, "adapters[1]: the LUID of adapters[0]"},
+    VerdictCase{"sorrel_adapter_of_17_keys", Probe::sorrel, replaced(sorrelDoc, "\"outputs\"", "\"x\":0,\"outputs\"") + lf, 0, Outcome::garbled, false, "adapters[0]: more than 16 keys"},
+    VerdictCase{"sorrel_64_adapters", Probe::sorrel, listing(R"({"schema":1,"adapters":[)", state, 64) + lf, 0, Outcome::answered, true, ""},
+    VerdictCase{"sorrel_65_adapters", Probe::sorrel, listing(R"({"schema":1,"adapters":[)", state, 65) + lf, 0, Outcome::garbled, false, "adapters: more than 64 entries"},
     VerdictCase{"error_document", Probe::fennel, error(1, "dxgi_failed") + lf, 1, Outcome::failed, true, "dxgi_failed: m"},
     VerdictCase{"unknown_code_is_still_failed", Probe::quarry, error(2, "gpu_on_fire") + lf, 1, Outcome::failed, true, "gpu_on_fire"},
     VerdictCase{"crash_document", Probe::fennel, error(1, "platform_crashed") + lf, 1, Outcome::crashed, true, "platform_crashed"},
@@ -163,6 +185,26 @@ TEST(Reading, NamesThatAreNotUtf8AreReadWithReplacementCharacters) {
             "A\xEF\xBF\xBD\xEF\xBF\xBD(\xEF\xBF\xBD\xEF\xBF\xBD\xF0\x9F\x98\x80");
   EXPECT_EQ(fennel.adapters.at(0).luidHighPart, -5);
   EXPECT_EQ(repairUtf8("\xED\xA0\x80"), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");  // a surrogate
+}
+
+TEST(Reading, EachOfSorrelsFieldsLandsInItsMember) {
+  ChildRun child;
+  child.started = true;
+  child.exitCode = 0;
+  child.output = sorrelDoc + lf;
+  const SorrelRun sorrel = readSorrelRun(child);
+  ASSERT_EQ(sorrel.run.outcome, Outcome::answered) << sorrel.run.problem;
+  const SorrelAdapter& a = sorrel.adapters.at(0);
+  EXPECT_EQ(std::make_tuple(a.luidLowPart, a.luidHighPart, a.dxgiOrdinal, a.outputs), std::make_tuple(4u, -5, 1u, 3u));
+  EXPECT_EQ(std::make_tuple(a.highPerformanceRank, a.minimumPowerRank), std::make_tuple(std::optional<std::uint32_t>(), std::optional<std::uint32_t>(2)));
+  EXPECT_EQ(std::make_tuple(a.dedicatedSystemMemory, a.sharedSystemMemory), std::make_tuple(std::uint64_t{4}, std::uint64_t{5}));
+  using U64 = std::optional<std::uint64_t>;
+  EXPECT_EQ(std::make_tuple(a.localBudget, a.nonLocalBudget, a.dedicatedUsage, a.sharedUsage),
+            std::make_tuple(U64(6), U64(), U64(7), U64(8)));
+  EXPECT_EQ(std::make_tuple(a.pciBus, a.pciDevice, a.pciFunction),
+            std::make_tuple(std::optional<std::uint32_t>(9), std::optional<std::uint16_t>(65535), std::optional<std::uint16_t>(0)));
+  EXPECT_EQ(a.driverVersion, "65535.0.10.99");
+  EXPECT_EQ(a.asPrinted, nlohmann::ordered_json::parse(state));
 }
 
 }  // namespace

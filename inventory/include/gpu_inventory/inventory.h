@@ -1,5 +1,5 @@
 #pragma once
-// The three probes run as child processes and their answers joined by adapter LUID.
+// The four probes run as child processes and their answers joined by adapter LUID.
 
 #include <chrono>
 #include <cstdint>
@@ -33,6 +33,8 @@ struct InventoryVulkanDevice {
 struct AdapterInventory {
   FennelAdapter adapter;
   AdapterKind kind = AdapterKind::hardware;
+  // sorrel's adapter with this LUID, when sorrel answered and listed it.
+  std::optional<SorrelAdapter> state;
   std::vector<InventoryVulkanDevice> vulkanDevices;  // every device with this LUID, in vkIndex order
   // The vkIndex to use: the first native device, else the first translation one, never a
   // software one; none when there is none.
@@ -45,15 +47,41 @@ struct AdapterInventory {
 enum class VulkanSource { none, quarry, quarryWithoutImplicitLayers };
 const char* vulkanSourceName(VulkanSource source);  // nullptr for none
 
+// Where an adapter order comes from: Windows' preference, as sorrel read it, or the inventory's
+// own rule when sorrel did not give a whole one.
+enum class OrderSource { windows, rule };
+const char* orderSourceName(OrderSource source);  // "windows", "rule"
+
+// The adapters in two orders of preference, each listing every one once by its position in
+// Inventory::adapters (fennel's order); adapters of kind software come last in both.
+struct AdapterOrder {
+  std::vector<std::uint32_t> highPerformance;
+  std::vector<std::uint32_t> minimumPower;
+  OrderSource from = OrderSource::rule;
+};
+
 struct Inventory {
   FennelRun fennel;
   QuarryRun quarry;
   // The second run, with implicit layers disabled, when there was one.
   std::optional<QuarryRun> quarryWithoutImplicitLayers;
   VulkanSource vulkanFrom = VulkanSource::none;
+  SorrelRun sorrel;
+  AdapterOrder order;                                     // adapterOrder(*this), made by the join
   std::vector<AdapterInventory> adapters;                 // in fennel's order, when fennel answered
   std::vector<InventoryVulkanDevice> otherVulkanDevices;  // the devices that no adapter claims
 };
+
+// The dedicated video memory that no process uses: fennel's dedicatedVideoMemory less sorrel's
+// dedicatedUsage, 0 when the usage is larger; none when the usage is unknown.
+std::optional<std::uint64_t> freeDedicatedMemory(const AdapterInventory& entry);
+
+// The adapters in order of preference. From Windows when sorrel answered and gave both ranks to
+// every adapter of kind hardware, no rank twice within one order: by rank, adapters without one
+// after, in fennel's order. Otherwise by the rule: for high performance, adapters that are not
+// integrated first, then more dedicated memory first, then fennel's order; for minimum power,
+// integrated ones first, then fennel's order. Either way adapters of kind software come last.
+AdapterOrder adapterOrder(const Inventory& inventory);
 
 // The preferred Vulkan device of an adapter, or nullptr: a pointer into the entry.
 const VulkanDevice* preferredVulkanDevice(const AdapterInventory& entry);
@@ -63,7 +91,7 @@ const VulkanDevice* preferredVulkanDevice(const AdapterInventory&& entry) = dele
 // with a full path and, unless the inventory is sequential, from several threads at once.
 using ProbeRunner = std::function<ChildRun(const ProbeRequest& request)>;
 
-// Runs fennel.exe and quarry.exe from the folder together, then brindle.exe for each adapter
+// Runs fennel.exe, quarry.exe and sorrel.exe from the folder together, then brindle.exe for each adapter
 // as soon as fennel has answered (and quarry once more without implicit layers when it ran and
 // did not answer, unless the options say not to), and joins the answers. The folder is made a full path once,
 // before the first run, so the current directory plays no part after that: give the folder
@@ -75,10 +103,12 @@ Inventory takeInventory(const std::string& folder, const InventoryOptions& optio
                         ProbeRunner runner = runProbe);
 
 // The join alone: brindleRuns holds one run per adapter of fennel's, in its order; an adapter
-// without one has a brindle run whose outcome is notRun. The Vulkan devices come from quarry
-// when it answered, else from the run without implicit layers when that one answered.
+// without one has a brindle run whose outcome is notRun, and without a sorrel run (outcome
+// notRun) no adapter has a state. The Vulkan devices come from quarry when it answered, else
+// from the run without implicit layers when that one answered.
 Inventory joinInventory(FennelRun fennel, QuarryRun quarry, std::vector<BrindleRun> brindleRuns,
-                        std::optional<QuarryRun> quarryWithoutImplicitLayers = std::nullopt);
+                        std::optional<QuarryRun> quarryWithoutImplicitLayers = std::nullopt,
+                        SorrelRun sorrel = {});
 
 // brindle's arguments for one adapter.
 std::vector<std::string> brindleArguments(const FennelAdapter& adapter);
