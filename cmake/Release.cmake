@@ -1,4 +1,4 @@
-# What a Windows user downloads: version resources in the three .exe, and
+# What a Windows user downloads: version resources in the .exe, and
 # `cmake --build --preset windows --target package`, a ZIP that two builds of the same commit
 # make byte for byte alike.
 
@@ -27,13 +27,13 @@ function(probe_release_package)
   set(sums "${PROJECT_BINARY_DIR}/SHA256SUMS")
   add_custom_command(OUTPUT "${sums}"
     COMMAND "${CMAKE_COMMAND}" -D "OUTPUT=${sums}"
-            -D "FILES=bin/brindle.exe=$<TARGET_FILE:brindle>|bin/fennel.exe=$<TARGET_FILE:fennel>|bin/inventory.exe=$<TARGET_FILE:inventory_tool>|bin/quarry.exe=$<TARGET_FILE:quarry>"
+            -D "FILES=bin/brindle.exe=$<TARGET_FILE:brindle>|bin/fennel.exe=$<TARGET_FILE:fennel>|bin/inventory.exe=$<TARGET_FILE:inventory_tool>|bin/quarry.exe=$<TARGET_FILE:quarry>|bin/sorrel.exe=$<TARGET_FILE:sorrel>"
             -P "${PROJECT_SOURCE_DIR}/cmake/Sha256Sums.cmake"
-    DEPENDS brindle fennel inventory_tool quarry "${PROJECT_SOURCE_DIR}/cmake/Sha256Sums.cmake"
+    DEPENDS brindle fennel inventory_tool quarry sorrel "${PROJECT_SOURCE_DIR}/cmake/Sha256Sums.cmake"
     COMMENT "Listing the SHA-256 of the executables" VERBATIM)
   add_custom_target(sha256sums ALL DEPENDS "${sums}")
 
-  install(TARGETS brindle fennel inventory_tool quarry RUNTIME DESTINATION bin)
+  install(TARGETS brindle fennel inventory_tool quarry sorrel RUNTIME DESTINATION bin)
   install(FILES README.md "${sums}" DESTINATION .)
   install(DIRECTORY "${PROJECT_SOURCE_DIR}/schemas/" DESTINATION schemas)
 

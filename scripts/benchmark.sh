@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Times each probe against a minimal program that makes only the same platform calls, with
-# hyperfine: the native quarry (and vulkaninfo --summary) on lavapipe, and the three .exe
-# under Wine with a virtual X server. Prints each probe's time as a ratio to its minimal
+# hyperfine: the native quarry (and vulkaninfo --summary) on lavapipe, and the four probes'
+# .exe under Wine with a virtual X server (sorrel's baseline also without its PDH part: what
+# the counters cost). Prints each probe's time as a ratio to its minimal
 # program, and the peak memory (maximum resident set) of each. Then inventory.exe: one probe at
 # a time against a shell script that runs the same probes back to back plus inventory.exe's own
 # start (--help), and the default (up to four at once) against one at a time. Last, natively,
@@ -53,7 +54,10 @@ xvfb-run -a bash -c '
     -n quarry.exe "$wine '"$win"'/bin/quarry.exe" \
     -n minimal_vulkan.exe "$wine '"$win"'/bench/minimal_vulkan.exe" \
     -n brindle.exe "$wine '"$win"'/bin/brindle.exe --luid-low $low --luid-high $high" \
-    -n minimal_opencl.exe "$wine '"$win"'/bench/minimal_opencl.exe $low $high" > '"$out"'/wine.txt
+    -n minimal_opencl.exe "$wine '"$win"'/bench/minimal_opencl.exe $low $high" \
+    -n sorrel.exe "$wine '"$win"'/bin/sorrel.exe" \
+    -n minimal_sorrel.exe "$wine '"$win"'/bench/minimal_sorrel.exe" \
+    -n "minimal_sorrel.exe --no-counters" "$wine '"$win"'/bench/minimal_sorrel.exe --no-counters" > '"$out"'/wine.txt
   peak() { /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -n 1; }
   {
     echo "fennel.exe $(peak $wine '"$win"'/bin/fennel.exe)"
@@ -62,11 +66,15 @@ xvfb-run -a bash -c '
     echo "minimal_vulkan.exe $(peak $wine '"$win"'/bench/minimal_vulkan.exe)"
     echo "brindle.exe $(peak $wine '"$win"'/bin/brindle.exe --luid-low $low --luid-high $high)"
     echo "minimal_opencl.exe $(peak $wine '"$win"'/bench/minimal_opencl.exe $low $high)"
+    echo "sorrel.exe $(peak $wine '"$win"'/bin/sorrel.exe)"
+    echo "minimal_sorrel.exe $(peak $wine '"$win"'/bench/minimal_sorrel.exe)"
+    echo "minimal_sorrel.exe --no-counters $(peak $wine '"$win"'/bench/minimal_sorrel.exe --no-counters)"
   } > '"$out"'/wine-peak.txt
   bin='"$win"'/bin
   cat > '"$out"'/back-to-back.sh <<SCRIPT
 $wine $bin/fennel.exe > /dev/null
 $wine $bin/quarry.exe > /dev/null
+$wine $bin/sorrel.exe > /dev/null
 $wine $bin/brindle.exe --luid-low $low --luid-high $high > /dev/null
 $wine $bin/inventory.exe --help > /dev/null
 SCRIPT
@@ -92,12 +100,14 @@ def peaks(name):
     return result
 rows = [("native", "quarry", "minimal_vulkan"), ("native", "vulkaninfo --summary", "minimal_vulkan"),
         ("wine", "fennel.exe", "minimal_dxgi.exe"), ("wine", "quarry.exe", "minimal_vulkan.exe"),
-        ("wine", "brindle.exe", "minimal_opencl.exe")]
-print("%-22s %10s %10s %8s %12s %12s" % ("program", "mean ms", "base ms", "ratio", "peak KiB", "base KiB"))
+        ("wine", "brindle.exe", "minimal_opencl.exe"), ("wine", "sorrel.exe", "minimal_sorrel.exe"),
+        ("wine", "minimal_sorrel.exe", "minimal_sorrel.exe --no-counters")]
+print("%-22s %10s %-34s %10s %8s %12s %12s" % ("program", "mean ms", "baseline", "base ms", "ratio",
+                                              "peak KiB", "base KiB"))
 for group, program, base in rows:
     times, peak = load(group), peaks(group)
     t, b = times[program], times[base]
-    print("%-22s %10.1f %10.1f %8.3f %12d %12d" % (program, t["mean"] * 1e3, b["mean"] * 1e3,
+    print("%-22s %10.1f %-34s %10.1f %8.3f %12d %12d" % (program, t["mean"] * 1e3, base, b["mean"] * 1e3,
           t["mean"] / b["mean"], peak[program], peak[base]))
 times = load("inventory")
 print()

@@ -18,7 +18,7 @@ passed=0
 failed=0
 one=${builds[0]}/build/windows
 two=${builds[1]}/build/windows
-for file in bin/brindle.exe bin/fennel.exe bin/inventory.exe bin/quarry.exe \
+for file in bin/brindle.exe bin/fennel.exe bin/inventory.exe bin/quarry.exe bin/sorrel.exe \
             "package/$(cd "$one/package" && ls gpu-probes-*-win64.zip)"; do
   if cmp -s "$one/$file" "$two/$file"; then
     passed=$((passed + 1))

@@ -1,8 +1,9 @@
 """Each .exe (the probes and inventory.exe) imports only Windows system DLLs, and only those it
 needs before its first line runs, so a user can copy one file to a bare Windows machine and run
 it. The probes import nothing but kernel32 and the C runtime: a system DLL imported at start
-(ole32, dxgi) would bring C runtimes of its own up before the probe's output guard; they load
-COM, DXGI and the Vulkan loader from System32 once the guard is in place."""
+(ole32, dxgi, setupapi, pdh) would bring C runtimes of its own up before the probe's output
+guard; they load COM, DXGI, SetupAPI, PDH and the Vulkan loader from System32 once the guard
+is in place."""
 
 import os
 import subprocess
@@ -33,16 +34,17 @@ class ImportTableTest(unittest.TestCase):
         return [d.lower() for d in dlls]
 
     def test_probes_import_only_kernel32_and_their_c_runtime(self):
-        for name in ("brindle.exe", "fennel.exe", "quarry.exe"):
+        for name in ("brindle.exe", "fennel.exe", "quarry.exe", "sorrel.exe"):
             dlls = self.check(name, PROBE_DLLS)
-            for runtime in ("opencl.dll", "dxcore.dll", "vulkan-1.dll", "ole32.dll", "dxgi.dll"):
+            for runtime in ("opencl.dll", "dxcore.dll", "vulkan-1.dll", "ole32.dll", "dxgi.dll",
+                            "setupapi.dll", "pdh.dll"):
                 self.assertNotIn(runtime, dlls, name)
 
     def test_inventory_needs_only_kernel32_advapi32_bcrypt_and_the_c_runtime(self):
         self.check("inventory.exe", INVENTORY_DLLS, crt_sets=True)
 
     def test_no_mingw_runtime_dll_is_needed(self):
-        for name in ("brindle.exe", "fennel.exe", "inventory.exe", "quarry.exe"):
+        for name in ("brindle.exe", "fennel.exe", "inventory.exe", "quarry.exe", "sorrel.exe"):
             for dll in imported_dlls(harness.exe(name)):
                 self.assertNotRegex(dll.lower(), r"libstdc|libgcc|winpthread", name)
 

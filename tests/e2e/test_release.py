@@ -12,10 +12,10 @@ import harness
 
 VERSION = os.environ.get("PROBES_VERSION", "")
 WINDRES = os.environ.get("PROBES_WINDRES", "x86_64-w64-mingw32-windres")
-PROBES = ("brindle", "fennel", "quarry")
-EXECUTABLES = ("brindle", "fennel", "inventory", "quarry")
+EXECUTABLES = ("brindle", "fennel", "inventory", "quarry", "sorrel")
 # Linked without symbols: a probe is about 210 KB so, inventory.exe about 570 KB.
-SIZE_LIMITS = {"brindle": 300 * 1024, "fennel": 300 * 1024, "quarry": 300 * 1024, "inventory": 1024 * 1024}
+SIZE_LIMITS = {"brindle": 300 * 1024, "fennel": 300 * 1024, "quarry": 300 * 1024, "sorrel": 300 * 1024,
+               "inventory": 1024 * 1024}
 
 
 def version_strings(executable):
@@ -51,9 +51,10 @@ class ArchiveTest(unittest.TestCase):
         with zipfile.ZipFile(path) as archive:
             names = sorted(archive.namelist())
             self.assertEqual(names, ["README.md", "SHA256SUMS", "bin/brindle.exe", "bin/fennel.exe",
-                                     "bin/inventory.exe", "bin/quarry.exe", "schemas/brindle.schema.json",
-                                     "schemas/fennel.schema.json", "schemas/inventory.schema.json",
-                                     "schemas/quarry.schema.json"])
+                                     "bin/inventory.exe", "bin/quarry.exe", "bin/sorrel.exe",
+                                     "schemas/brindle.schema.json", "schemas/fennel.schema.json",
+                                     "schemas/inventory.schema.json", "schemas/quarry.schema.json",
+                                     "schemas/sorrel.schema.json"])
             sums = archive.read("SHA256SUMS").decode("ascii")
             self.assertEqual(sums, "".join("%s  bin/%s.exe\n" % (hashlib.sha256(
                 archive.read("bin/%s.exe" % probe)).hexdigest(), probe) for probe in EXECUTABLES))
