@@ -8,6 +8,11 @@ import unittest
 
 import harness
 
+SORREL_ADAPTER = (
+    b'{"luidLowPart":5,"luidHighPart":0,"dxgiOrdinal":0,"highPerformanceRank":0,"minimumPowerRank":0,"outputs":1,'
+    b'"dedicatedSystemMemory":0,"sharedSystemMemory":0,"localBudget":1,"nonLocalBudget":null,"dedicatedUsage":2,'
+    b'"sharedUsage":null,"pciBus":null,"pciDevice":null,"pciFunction":null,"driverVersion":"1.2.3.4"}')
+
 GOOD = {
     "brindle": [
         b'{"schema":1,"matched":true,"selector":"P:GPU:D","platform":"P","device":"D","deviceIndex":1,"method":"luid"}',
@@ -52,9 +57,11 @@ GOOD = {
         b'"devices":[{"vkIndex":0,"name":"G","vendorId":65541,"deviceId":0,"deviceLuidValid":false,'
         b'"apiVersion":"1.2.0","driverVersionRaw":1,"driverVersionFormatted":"0.0.1"}]}},'
         b'"vulkanFrom":"quarryWithoutImplicitLayers",'
+        b'"sorrel":{"outcome":"answered","exitCode":0,"seconds":0.2,"document":{"schema":1,"adapters":[' + SORREL_ADAPTER + b']}},'
+        b'"order":{"highPerformance":[0],"minimumPower":[0],"from":"windows"},'
         b'"adapters":[{"adapter":{"index":0,"name":"A","vendorId":1,"deviceId":1,"dedicatedVideoMemory":1,'
-        b'"luidLowPart":5,"luidHighPart":0,"isIntegratedGpu":true},"kind":"hardware","vulkanDevices":[],'
-        b'"preferredVulkanDevice":null,'
+        b'"luidLowPart":5,"luidHighPart":0,"isIntegratedGpu":true},"kind":"hardware","state":' + SORREL_ADAPTER + b','
+        b'"freeDedicatedMemory":0,"vulkanDevices":[],"preferredVulkanDevice":null,'
         b'"brindle":{"outcome":"timedOut","exitCode":null,"seconds":30.0,"problem":"no answer within 30 s"},'
         b'"openclKind":null}],'
         b'"otherVulkanDevices":[{"kind":"software","device":{"vkIndex":0,"name":"G","vendorId":65541,"deviceId":0,'
@@ -71,6 +78,17 @@ def changed(document, change):
 
 def drop(key):
     return lambda doc: doc.pop(key)
+
+
+def sorrel_crashed(state_kept=False, order_from="windows"):
+    """The inventory document with sorrel crashed; its adapter keeps its state or not."""
+    def change(doc):
+        doc["sorrel"] = {"outcome": "crashed", "exitCode": 3221225477, "seconds": 0.1,
+                         "problem": "ended by exception 0xC0000005 without a document"}
+        doc["order"]["from"] = order_from
+        if not state_kept:
+            doc["adapters"][0].update(state=None, freeDedicatedMemory=None)
+    return change
 
 
 # (probe, index of a good document, change, what the change breaks)
@@ -127,6 +145,19 @@ BAD = [
     ("inventory", 0, lambda d: d.update(vulkanFrom=None), "no devices though the second run answered"),
     ("inventory", 0, lambda d: d["quarry"].update(outcome="answered", exitCode=0, document=d["quarryWithoutImplicitLayers"]["document"]) or d["quarry"].pop("problem"),
      "a second run after an answer"),
+    ("inventory", 0, drop("sorrel"), "no sorrel run"),
+    ("inventory", 0, lambda d: d["sorrel"]["document"]["adapters"][0].pop("outputs"), "sorrel's document broken"),
+    ("inventory", 0, drop("order"), "no order"),
+    ("inventory", 0, lambda d: d["order"].pop("from"), "an order without its source"),
+    ("inventory", 0, lambda d: d["order"].update({"from": "driver"}), "unknown order source"),
+    ("inventory", 0, lambda d: d["order"].update(highPerformance=[0, 0]), "an adapter twice in an order"),
+    ("inventory", 0, lambda d: d["order"].update(minimumPower=[64]), "a position past the last adapter there can be"),
+    ("inventory", 0, lambda d: d["adapters"][0].pop("state"), "no state"),
+    ("inventory", 0, lambda d: d["adapters"][0]["state"].update(pciBus=1), "a state broken"),
+    ("inventory", 0, lambda d: d["adapters"][0].update(freeDedicatedMemory=-1), "negative free memory"),
+    ("inventory", 0, lambda d: d["adapters"][0].update(state=None), "free memory without a state"),
+    ("inventory", 0, sorrel_crashed(order_from="windows"), "Windows' order from a sorrel run that crashed"),
+    ("inventory", 0, sorrel_crashed(state_kept=True, order_from="rule"), "a state from a sorrel run that crashed"),
 ]
 
 
