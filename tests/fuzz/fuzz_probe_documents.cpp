@@ -1,15 +1,57 @@
 // What a probe prints is untrusted input to the parent: any bytes, with any exit code, must give
 // a verdict (garbled at worst) and a printable inventory, never an exception, crash or hang, in
-// time proportional to the bytes (libFuzzer's -timeout catches a reading that is not).
+// time proportional to the bytes (libFuzzer's -timeout catches a reading that is not); both
+// orders list every adapter once, software ones last.
 #include <cstddef>
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "gpu_inventory/inventory.h"
 #include "inventory_output.h"
 
 using namespace gpu_inventory;
+
+namespace {
+
+// fennel's adapters on sorrel's LUIDs, so that sorrel's answer meets adapters to join: kinds,
+// integration and memory taken from sorrel's own fields.
+FennelRun fennelOf(const SorrelRun& sorrel) {
+  FennelRun fennel;
+  fennel.run.outcome = Outcome::answered;
+  for (const SorrelAdapter& state : sorrel.adapters) {
+    FennelAdapter adapter;
+    adapter.name = "A";
+    adapter.luidLowPart = state.luidLowPart;
+    adapter.luidHighPart = state.luidHighPart;
+    adapter.vendorId = state.dxgiOrdinal % 2 ? 0x1414 : 0x10DE;
+    adapter.deviceId = state.dxgiOrdinal % 2 ? 0x8C : 1;
+    adapter.dedicatedVideoMemory = state.dedicatedSystemMemory;
+    adapter.isIntegratedGpu = state.outputs % 2 != 0;
+    adapter.asPrinted = nlohmann::ordered_json::object();
+    fennel.adapters.push_back(std::move(adapter));
+  }
+  return fennel;
+}
+
+// Every adapter once, and the software ones after the rest.
+bool wholeOrder(const std::vector<std::uint32_t>& order, const std::vector<AdapterInventory>& adapters) {
+  if (order.size() != adapters.size()) return false;
+  std::vector<bool> seen(adapters.size(), false);
+  bool softwareSeen = false;
+  for (std::uint32_t position : order) {
+    if (position >= adapters.size() || seen[position]) return false;
+    seen[position] = true;
+    const bool software = adapters[position].kind == AdapterKind::software;
+    if (softwareSeen && !software) return false;
+    softwareSeen = softwareSeen || software;
+  }
+  return true;
+}
+
+}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;
@@ -22,7 +64,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   child.output.assign(reinterpret_cast<const char*>(data + 1), size - 1);
 
   // The same bytes as each probe's answer, joined and written out as inventory.exe would.
-  FennelRun fennel = readFennelRun(child);
+  SorrelRun sorrel = readSorrelRun(child);
+  FennelRun fennel = (pick & 16) != 0 ? fennelOf(sorrel) : readFennelRun(child);
   QuarryRun quarry = readQuarryRun(child);
   std::optional<QuarryRun> withoutLayers;
   if ((pick & 8) != 0) {  // as the run without implicit layers, after a first run that crashed
@@ -34,11 +77,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   std::vector<BrindleRun> brindle(fennel.adapters.size(), readBrindleRun(child));
   const Inventory inventory = joinInventory(std::move(fennel), std::move(quarry), std::move(brindle),
-                                            std::move(withoutLayers));
+                                            std::move(withoutLayers), std::move(sorrel));
   const std::string document = inventoryDocument(inventory);
   const std::string table = inventoryTable(inventory);
   if (document.empty() || document.back() != '\n' || table.empty()) __builtin_trap();
   // Never more adapters than the bound, so never more brindle runs.
   if (inventory.adapters.size() > maxListEntries) __builtin_trap();
+  if (!wholeOrder(inventory.order.highPerformance, inventory.adapters) ||
+      !wholeOrder(inventory.order.minimumPower, inventory.adapters)) {
+    __builtin_trap();
+  }
+  for (const AdapterInventory& entry : inventory.adapters) {
+    const std::optional<std::uint64_t> free = freeDedicatedMemory(entry);
+    if (free && *free > entry.adapter.dedicatedVideoMemory) __builtin_trap();
+  }
   return 0;
 }
