@@ -31,18 +31,25 @@ bool sameLuid(const FennelAdapter& adapter, const SorrelAdapter& state) {
 }
 
 using Rank = std::optional<std::uint32_t> SorrelAdapter::*;
+constexpr std::uint64_t noRank = 1ull << 32;  // after every rank
+
+std::uint64_t rankOf(const AdapterInventory& entry, Rank rank) {
+  if (!entry.state) return noRank;
+  const std::optional<std::uint32_t>& given = (*entry.state).*rank;
+  return given.has_value() ? given.value() : noRank;
+}
 
 // Whether every hardware adapter has a rank in the order, none given twice.
 bool wholeWindowsOrder(const std::vector<AdapterInventory>& adapters, Rank rank) {
-  std::vector<std::uint32_t> seen;
+  std::vector<std::uint64_t> seen;
   for (const AdapterInventory& entry : adapters) {
-    const std::optional<std::uint32_t> given = entry.state ? (*entry.state).*rank : std::nullopt;
-    if (!given) {
+    const std::uint64_t given = rankOf(entry, rank);
+    if (given == noRank) {
       if (entry.kind == AdapterKind::hardware) return false;
       continue;
     }
-    if (std::find(seen.begin(), seen.end(), *given) != seen.end()) return false;
-    seen.push_back(*given);
+    if (std::find(seen.begin(), seen.end(), given) != seen.end()) return false;
+    seen.push_back(given);
   }
   return true;
 }
@@ -64,11 +71,7 @@ std::vector<std::uint32_t> sortedPositions(const std::vector<AdapterInventory>& 
 
 // By rank, adapters without one after those with one.
 auto byRank(Rank rank) {
-  return [rank](const AdapterInventory& x, const AdapterInventory& y) {
-    const std::optional<std::uint32_t> a = x.state ? (*x.state).*rank : std::nullopt;
-    const std::optional<std::uint32_t> b = y.state ? (*y.state).*rank : std::nullopt;
-    return a.has_value() && (!b.has_value() || *a < *b);
-  };
+  return [rank](const AdapterInventory& x, const AdapterInventory& y) { return rankOf(x, rank) < rankOf(y, rank); };
 }
 
 // A queue of runs shared by a few workers. A run may add more runs (fennel adds one brindle
