@@ -24,12 +24,6 @@ QUARRY = '{"schema":2,"devices":[%s,%s]}' % (DEVICE % (1, LAYERED), DEVICE % (0,
 NO_MATCH = ('{"schema":1,"matched":false,"reason":"no_match","platformCount":1,'
             '"d3d11SharingPlatforms":0,"luidExtDevices":0}')
 BRINDLE_ERROR = '{"schema":1,"matched":false,"error":{"code":"%s","message":"m"}}'
-# The stand-in fennel's adapter as sorrel sees it: 6 GiB of its 8 in use, on PCI bus 1.
-SORREL_STATE = ('{"luidLowPart":4294967295,"luidHighPart":-7,"dxgiOrdinal":0,"highPerformanceRank":0,'
-                '"minimumPowerRank":0,"outputs":2,"dedicatedSystemMemory":0,"sharedSystemMemory":0,'
-                '"localBudget":1,"nonLocalBudget":null,"dedicatedUsage":6442450944,"sharedUsage":null,'
-                '"pciBus":1,"pciDevice":0,"pciFunction":0,"driverVersion":"32.0.15.6094"}')
-SORREL = '{"schema":1,"adapters":[%s]}' % SORREL_STATE
 TIMEOUT = 5  # long enough for a loaded machine to start a stand-in, short enough to wait for
 
 
@@ -234,28 +228,6 @@ class VerdictTest(unittest.TestCase):
         self.assertIn("#0 Native (preferred); #1 %s (translation)" % LAYERED, text)
         self.assertIn("A Vulkan layer installed on this machine breaks Vulkan: a program can set "
                       "VK_LOADER_LAYERS_DISABLE=~implicit~ in its own environment", text)
-
-    def test_sorrel_joined_and_without_it_the_rule(self):
-        folder = staged({"fennel": "fake", "quarry": "fake", "brindle": "fake", "sorrel": "fake"})
-        extra = {"FAKE_PROBE_FENNEL": "say 0 " + FENNEL, "FAKE_PROBE_QUARRY": "say 0 " + QUARRY,
-                 "FAKE_PROBE_BRINDLE": "say 0 " + NO_MATCH, "FAKE_PROBE_SORREL": "say 0 " + SORREL}
-        result, code = document(folder, "--timeout", str(TIMEOUT), "--sequential", extra=extra)
-        self.assertEqual(code, 0)
-        [entry] = result["adapters"]
-        self.assertEqual((entry["state"], entry["freeDedicatedMemory"]), (json.loads(SORREL_STATE), 2 * 2**30))
-        self.assertEqual(result["order"]["from"], "windows")
-        text, _, _, _ = inventory(folder, "--timeout", str(TIMEOUT), extra=extra)
-        self.assertRegex(text, r"\nFake GPU +4294967295:-7  01:00\.0  8\.0 GiB  2\.0 of 8\.0 GiB free  no +2 ")
-        # A sorrel that crashes leaves the adapter without a state, the order to the rule, and
-        # the inventory's exit code as it was.
-        extra["FAKE_PROBE_SORREL"] = "crash"
-        result, code = document(folder, "--timeout", str(TIMEOUT), extra=extra)
-        self.assertEqual((code, run_summary(result["sorrel"])[:2]), (0, ("crashed", 0xC0000005)))
-        self.assertEqual((result["adapters"][0]["state"], result["order"]["from"]), (None, "rule"))
-        text, code, _, _ = inventory(folder, "--timeout", str(TIMEOUT), extra=extra)
-        self.assertIn("(the inventory's rule, not Windows' preference: sorrel crashed: ended by exception "
-                      "0xC0000005 without a document)", text)
-        self.assertEqual(still_running(folder), [])
 
     def test_a_relative_folder_is_made_full_once(self):
         folder = staged({"fennel": "fake", "quarry": "fake", "brindle": "fake"})
