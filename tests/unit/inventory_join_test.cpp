@@ -121,6 +121,7 @@ TEST_P(JoinTest, DevicesFollowTheirAdapterByLuid) {
   for (const AdapterInventory& entry : inventory.adapters) perAdapter.push_back(names(entry.vulkanDevices));
   EXPECT_EQ(perAdapter, c.perAdapter);
   EXPECT_EQ(names(inventory.otherVulkanDevices), c.others);
+  EXPECT_EQ(inventory.order.from, OrderSource::rule);  // no sorrel run, even for no adapters
 }
 
 INSTANTIATE_TEST_SUITE_P(Documents, JoinTest, testing::Values(
