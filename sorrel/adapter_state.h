@@ -34,5 +34,6 @@ struct AdapterState {
 
 // DEVPKEY_Device_Address of a PCI device: the device in the high, the function in the low 16 bits.
 inline PciLocation pciLocation(std::uint32_t bus, std::uint32_t address) {
-  return {bus, static_cast<std::uint16_t>(address >> 16), static_cast<std::uint16_t>(address & 0xFFFFu)};
+  return {bus, static_cast<std::uint16_t>(address >> 16),
+          static_cast<std::uint16_t>(address & 0xFFFFu)};
 }

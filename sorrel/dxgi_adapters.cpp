@@ -107,7 +107,9 @@ std::vector<AdapterState> listAdapters(const DxgiApi& dxgi, void* factory) {
     AdapterDescription desc{};
     const HResult described = dxgi.getDesc1(adapter, &desc);
     bool listed = true;
-    if (isListed(described, desc)) listed = append(adapters, describe(dxgi, adapter, ordinal, desc));
+    if (isListed(described, desc)) {
+      listed = append(adapters, describe(dxgi, adapter, ordinal, desc));
+    }
     dxgi.release(adapter);
     if (!listed || ordinal == UINT32_MAX) break;
   }

@@ -37,6 +37,7 @@ namespace {
 DEFINE_DEVPROPKEY(kDevicePropertyGpuLuid, 0x60b193cb, 0x5276, 0x4d0f, 0x96, 0xfc, 0xf1, 0x73, 0xab,
                   0xad, 0x3e, 0xc6, 2);
 
+// Looked up once, on first use, and kept: the DLL stays loaded to the end of the run.
 template <typename Function>
 Function systemFunction(const wchar_t* dll, const char* name) {
   return reinterpret_cast<Function>(systemSymbol(dll, name));
@@ -123,14 +124,14 @@ Function setupApi(const char* name) {
 }
 
 void* openDisplayDevices() {
-  const auto open = setupApi<decltype(&SetupDiGetClassDevsW)>("SetupDiGetClassDevsW");
+  static const auto open = setupApi<decltype(&SetupDiGetClassDevsW)>("SetupDiGetClassDevsW");
   if (open == nullptr) return nullptr;
   const HDEVINFO devices = open(&GUID_DEVCLASS_DISPLAY, nullptr, nullptr, DIGCF_PRESENT);
   return devices == INVALID_HANDLE_VALUE ? nullptr : devices;
 }
 
 bool deviceInfo(void* devices, std::uint32_t index, SP_DEVINFO_DATA* device) {
-  const auto enumerate = setupApi<decltype(&SetupDiEnumDeviceInfo)>("SetupDiEnumDeviceInfo");
+  static const auto enumerate = setupApi<decltype(&SetupDiEnumDeviceInfo)>("SetupDiEnumDeviceInfo");
   device->cbSize = sizeof *device;
   return enumerate != nullptr && enumerate(devices, index, device) != FALSE;
 }
@@ -145,7 +146,8 @@ bool readProperty(void* devices, std::uint32_t index, DeviceProperty property, s
   *type = 0;
   *required = 0;
   SP_DEVINFO_DATA device{};
-  const auto read = setupApi<decltype(&SetupDiGetDevicePropertyW)>("SetupDiGetDevicePropertyW");
+  static const auto read =
+      setupApi<decltype(&SetupDiGetDevicePropertyW)>("SetupDiGetDevicePropertyW");
   if (read == nullptr || !deviceInfo(devices, index, &device)) return false;
   const DEVPROPKEY& key = property == DeviceProperty::gpuLuid     ? kDevicePropertyGpuLuid
                           : property == DeviceProperty::busNumber ? DEVPKEY_Device_BusNumber
@@ -160,7 +162,7 @@ bool readProperty(void* devices, std::uint32_t index, DeviceProperty property, s
 }
 
 void closeDevices(void* devices) {
-  const auto destroy =
+  static const auto destroy =
       setupApi<decltype(&SetupDiDestroyDeviceInfoList)>("SetupDiDestroyDeviceInfoList");
   if (destroy != nullptr) destroy(devices);
 }
@@ -174,28 +176,28 @@ Function pdh(const char* name) {
 
 PdhStatus openQuery(void** query) {
   *query = nullptr;
-  const auto open = pdh<decltype(&PdhOpenQueryW)>("PdhOpenQueryW");
+  static const auto open = pdh<decltype(&PdhOpenQueryW)>("PdhOpenQueryW");
   if (open == nullptr) return ERROR_PROC_NOT_FOUND;
   return static_cast<PdhStatus>(open(nullptr, 0, reinterpret_cast<PDH_HQUERY*>(query)));
 }
 
 PdhStatus addEnglishCounter(void* query, const char16_t* path, void** counter) {
   *counter = nullptr;
-  const auto add = pdh<decltype(&PdhAddEnglishCounterW)>("PdhAddEnglishCounterW");
+  static const auto add = pdh<decltype(&PdhAddEnglishCounterW)>("PdhAddEnglishCounterW");
   if (add == nullptr) return ERROR_PROC_NOT_FOUND;
   return static_cast<PdhStatus>(add(query, reinterpret_cast<const wchar_t*>(path), 0,
                                     reinterpret_cast<PDH_HCOUNTER*>(counter)));
 }
 
 PdhStatus collect(void* query) {
-  const auto collectData = pdh<decltype(&PdhCollectQueryData)>("PdhCollectQueryData");
+  static const auto collectData = pdh<decltype(&PdhCollectQueryData)>("PdhCollectQueryData");
   if (collectData == nullptr) return ERROR_PROC_NOT_FOUND;
   return static_cast<PdhStatus>(collectData(query));
 }
 
 PdhStatus formattedArray(void* counter, std::uint32_t* bufferSize, std::uint32_t* itemCount,
                          CounterItem* items) {
-  const auto format =
+  static const auto format =
       pdh<decltype(&PdhGetFormattedCounterArrayW)>("PdhGetFormattedCounterArrayW");
   if (format == nullptr) return ERROR_PROC_NOT_FOUND;
   DWORD size = *bufferSize;
@@ -209,7 +211,7 @@ PdhStatus formattedArray(void* counter, std::uint32_t* bufferSize, std::uint32_t
 }
 
 void closeQuery(void* query) {
-  const auto close = pdh<decltype(&PdhCloseQuery)>("PdhCloseQuery");
+  static const auto close = pdh<decltype(&PdhCloseQuery)>("PdhCloseQuery");
   if (close != nullptr) close(query);
 }
 

@@ -65,9 +65,8 @@ bool readCounter(const CounterApi& api, void* counter, std::vector<Reading>& rea
   const unsigned char* end = begin + capacity;
   for (std::uint32_t i = 0; i < count; ++i) {
     const CounterItem& item = items[i];
-    if ((item.status != kCounterStatusValid && item.status != kCounterStatusNew) || item.value < 0) {
-      continue;
-    }
+    const bool valid = item.status == kCounterStatusValid || item.status == kCounterStatusNew;
+    if (!valid || item.value < 0) continue;
     const std::optional<InstanceLuid> luid = luidOfInstance(nameIn(item, begin, end));
     if (luid) readings.push_back({*luid, static_cast<std::uint64_t>(item.value)});
   }
