@@ -46,6 +46,55 @@ constexpr const wchar_t* kCRuntimes[] = {L"msvcrt.dll",   L"ucrtbase.dll", L"msv
                                          L"msvcr80.dll",  L"msvcr90.dll",  L"msvcr100.dll",
                                          L"msvcr110.dll", L"msvcr120.dll"};
 
+// How many DLLs the process has loaded since the probe asked the loader to tell it: a C runtime
+// that was not loaded at one look can be there at the next only after a load. Looking up a DLL
+// that is not loaded searches the disk under Wine (about a third of a millisecond), and the
+// runtimes are looked up again after every platform call.
+std::atomic<unsigned long> dllLoads{0};
+bool dllLoadsCounted = false;
+
+constexpr ULONG kDllLoaded = 1;  // LDR_DLL_NOTIFICATION_REASON_LOADED
+using DllNotification = VOID(CALLBACK*)(ULONG reason, const void* data, PVOID context);
+using RegisterDllNotification = LONG(NTAPI*)(ULONG flags, DllNotification notification,
+                                             PVOID context, PVOID* cookie);
+
+VOID CALLBACK onDllNotification(ULONG reason, const void*, PVOID) {
+  if (reason == kDllLoaded) dllLoads.fetch_add(1);
+}
+
+// ntdll's LdrRegisterDllNotification, once; without it every look searches for every runtime.
+void countDllLoads() {
+  static bool asked = false;
+  if (asked) return;
+  asked = true;
+  const auto registerNotification = reinterpret_cast<RegisterDllNotification>(
+      reinterpret_cast<ProcAddress>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"),
+                                                   "LdrRegisterDllNotification")));
+  PVOID cookie = nullptr;
+  dllLoadsCounted = registerNotification != nullptr &&
+                    registerNotification(0, onDllNotification, nullptr, &cookie) >= 0;
+}
+
+// The C runtimes loaded now, each passed to use. A runtime missing at the last look is looked
+// up again only when a DLL has loaded since.
+template <typename Use>
+void forEachLoadedRuntime(Use use) {
+  static bool looked = false;
+  static unsigned long loadsAtLastLook = 0;
+  static bool missing[sizeof kCRuntimes / sizeof kCRuntimes[0]] = {};
+  // Read before the look: a load during it makes the next look a whole one.
+  const unsigned long loads = dllLoads.load();
+  const bool anyLoaded = !looked || !dllLoadsCounted || loads != loadsAtLastLook;
+  for (std::size_t i = 0; i < sizeof kCRuntimes / sizeof kCRuntimes[0]; ++i) {
+    if (missing[i] && !anyLoaded) continue;
+    const HMODULE runtime = GetModuleHandleW(kCRuntimes[i]);
+    missing[i] = runtime == nullptr;
+    if (runtime != nullptr) use(runtime);
+  }
+  looked = true;
+  loadsAtLastLook = loads;
+}
+
 template <typename Function>
 Function runtimeFunction(HMODULE runtime, const char* name) {
   return reinterpret_cast<Function>(reinterpret_cast<ProcAddress>(GetProcAddress(runtime, name)));
@@ -135,14 +184,13 @@ constexpr unsigned int kCallReportFault = 0x2;    // _CALL_REPORTFAULT
 // switch (the UCRT's abort fails fast, beyond any handler, when its table has none).
 void catchAborts() {
   std::signal(SIGABRT, onAbort);
-  for (const wchar_t* name : kCRuntimes) {
-    const HMODULE runtime = GetModuleHandleW(name);
-    if (runtime == nullptr) continue;
+  countDllLoads();
+  forEachLoadedRuntime([](HMODULE runtime) {
     const auto setHandler = runtimeFunction<SignalFunction>(runtime, "signal");
     if (setHandler != nullptr) setHandler(SIGABRT, onAbort);
     const auto setAbortBehavior = runtimeFunction<SetAbortBehavior>(runtime, "_set_abort_behavior");
     if (setAbortBehavior != nullptr) setAbortBehavior(0, kWriteAbortMessage | kCallReportFault);
-  }
+  });
 }
 
 // A runtime that sets msvcrt's SIGSEGV (or SIGILL, SIGFPE) to SIG_IGN makes this program's

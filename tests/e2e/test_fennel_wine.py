@@ -136,6 +136,8 @@ class FakeDxcoreTest(unittest.TestCase):
         for misbehaviour, expected in (
                 ({"FAKE_DXCORE_CRASH": "call"}, crashed % b"exception 0xC0000005"),
                 ({"FAKE_DXCORE_CRASH": "call:raise"}, crashed % b"signal 22"),
+                # A C runtime that came with the DLL takes the probe's abort handler too.
+                ({"FAKE_DXCORE_CRASH": "call:msvcr120-abort"}, crashed % b"signal 22"),
                 ({"FAKE_DXCORE_CRASH": "call:_exit"}, exited),
                 ({"FAKE_DXCORE_CRASH": "load:exit"}, exited),
                 ({"FAKE_DXCORE_FOREIGN": "exit", "FAKE_DXCORE_CRASH": "call"},

@@ -49,6 +49,7 @@ inline void chatter(const char* variable, const char* where) {
 inline void prepareMisbehaviour(const char* variable, HINSTANCE self) {
   const std::string setting = testSetting(variable);
   if (setting.find("ucrt") != std::string::npos) LoadLibraryW(L"ucrtbase.dll");
+  if (setting.find("msvcr120") != std::string::npos) LoadLibraryW(L"msvcr120.dll");
   if (setting.rfind("end", 0) == 0) {
     HMODULE pinned = nullptr;
     GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
@@ -63,7 +64,8 @@ inline const char* detachMoment(LPVOID reserved) { return reserved != nullptr ? 
 // and the DLL's own: "call", "query"...): "crash" (the default)
 // an access violation; "exit", "_exit", "ExitProcess", "ucrt-exit" end the process with exit
 // code 0; "thread-exit" starts a thread that calls ExitProcess(0) and waits for it; "abort",
-// "raise" (SIGABRT), "terminate", "throw" (a C++ exception out of the runtime), "ucrt-abort".
+// "raise" (SIGABRT), "terminate", "throw" (a C++ exception out of the runtime), "ucrt-abort",
+// "msvcr120-abort" (msvcr120.dll, which the DLL loads when it is loaded).
 inline void misbehaveAt(const char* variable, const char* moment) {
   const std::string setting = testSetting(variable);
   const std::string::size_type colon = setting.find(':');
@@ -83,6 +85,10 @@ inline void misbehaveAt(const char* variable, const char* moment) {
   if (how == "terminate") std::terminate();
   if (how == "throw") throw std::runtime_error("runtime failure");
   if (how == "ucrt-abort") ucrtFunction<void(__cdecl*)()>("abort")();
+  if (how == "msvcr120-abort") {  // a runtime that the process had not loaded before this DLL
+    reinterpret_cast<void(__cdecl*)()>(reinterpret_cast<void (*)()>(
+        GetProcAddress(GetModuleHandleW(L"msvcr120.dll"), "abort")))();
+  }
   volatile int* volatile nowhere = nullptr;
   *nowhere = 1;
 }
