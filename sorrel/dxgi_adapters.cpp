@@ -16,12 +16,11 @@ void* nextAdapter(Call call) {
 
 std::uint32_t countOutputs(const DxgiApi& dxgi, void* adapter) {
   std::uint32_t count = 0;
-  for (;; ++count) {
+  for (; count < kWalkLimit; ++count) {
     void* output = nullptr;
     const HResult found = dxgi.enumOutputs(adapter, count, &output);
     if (hresultFailed(found) || output == nullptr) break;
     dxgi.release(output);
-    if (count == UINT32_MAX) break;
   }
   return count;
 }
@@ -76,7 +75,7 @@ void rankBy(const DxgiApi& dxgi, void* factory6, GpuPreference preference,
                                                         : a.minimumPowerRank;
   };
   std::uint32_t next = 0;
-  for (std::uint32_t index = 0; next < adapters.size(); ++index) {
+  for (std::uint32_t index = 0; index < kWalkLimit && next < adapters.size(); ++index) {
     void* adapter = nextAdapter([&](void** out) {
       return dxgi.enumByPreference(factory6, index, preference, out);
     });
@@ -92,7 +91,6 @@ void rankBy(const DxgiApi& dxgi, void* factory6, GpuPreference preference,
         break;
       }
     }
-    if (index == UINT32_MAX) break;
   }
 }
 
@@ -100,7 +98,7 @@ void rankBy(const DxgiApi& dxgi, void* factory6, GpuPreference preference,
 
 std::vector<AdapterState> listAdapters(const DxgiApi& dxgi, void* factory) {
   std::vector<AdapterState> adapters;
-  for (std::uint32_t ordinal = 0;; ++ordinal) {
+  for (std::uint32_t ordinal = 0; ordinal < kWalkLimit; ++ordinal) {
     void* adapter =
         nextAdapter([&](void** out) { return dxgi.enumAdapters1(factory, ordinal, out); });
     if (adapter == nullptr) break;
@@ -111,7 +109,7 @@ std::vector<AdapterState> listAdapters(const DxgiApi& dxgi, void* factory) {
       listed = append(adapters, describe(dxgi, adapter, ordinal, desc));
     }
     dxgi.release(adapter);
-    if (!listed || ordinal == UINT32_MAX) break;
+    if (!listed) break;
   }
   return adapters;
 }

@@ -29,7 +29,8 @@ static_assert(kPdhMoreData == static_cast<PdhStatus>(PDH_MORE_DATA));
 static_assert(kCounterStatusValid == PDH_CSTATUS_VALID_DATA &&
               kCounterStatusNew == PDH_CSTATUS_NEW_DATA);
 static_assert(kPropertyTypeUint32 == DEVPROP_TYPE_UINT32 &&
-              kPropertyTypeUint64 == DEVPROP_TYPE_UINT64);
+              kPropertyTypeUint64 == DEVPROP_TYPE_UINT64 && kPropertyTypeGuid == DEVPROP_TYPE_GUID);
+static_assert(sizeof(Guid) == sizeof(GUID) && offsetof(Guid, data4) == offsetof(GUID, Data4));
 
 namespace {
 
@@ -150,6 +151,7 @@ bool readProperty(void* devices, std::uint32_t index, DeviceProperty property, s
       setupApi<decltype(&SetupDiGetDevicePropertyW)>("SetupDiGetDevicePropertyW");
   if (read == nullptr || !deviceInfo(devices, index, &device)) return false;
   const DEVPROPKEY& key = property == DeviceProperty::gpuLuid     ? kDevicePropertyGpuLuid
+                          : property == DeviceProperty::busType   ? DEVPKEY_Device_BusTypeGuid
                           : property == DeviceProperty::busNumber ? DEVPKEY_Device_BusNumber
                                                                   : DEVPKEY_Device_Address;
   DEVPROPTYPE propertyType = 0;

@@ -46,23 +46,32 @@ std::u16string_view nameIn(const CounterItem& item, const unsigned char* begin,
   return length < room ? std::u16string_view(item.name, length) : std::u16string_view();
 }
 
-// The valid readings of one counter; false when the counter has none to give.
-bool readCounter(const CounterApi& api, void* counter, std::vector<Reading>& readings) {
+// A few hundred instances take some ten KiB; a size far beyond is not believed.
+constexpr std::uint32_t kMostCounterBytes = 16u << 20;
+constexpr int kSizeTries = 3;  // the size asked for again when instances came meanwhile
+
+// The valid readings of one counter; nothing when the counter has none to give.
+std::optional<std::vector<Reading>> readCounter(const CounterApi& api, void* counter) {
   std::uint32_t size = 0;
   std::uint32_t count = 0;
-  if (api.formattedArray(counter, &size, &count, nullptr) != kPdhMoreData || size == 0) {
-    return false;
-  }
+  if (api.formattedArray(counter, &size, &count, nullptr) != kPdhMoreData) return std::nullopt;
   // Items first, their names behind them: aligned as the items need.
-  std::vector<CounterItem> storage(size / sizeof(CounterItem) + 1);
-  const std::uint32_t capacity = size;
-  auto* items = storage.data();
-  if (api.formattedArray(counter, &size, &count, items) != kPdhSuccess || size > capacity ||
-      count > capacity / sizeof(CounterItem)) {
-    return false;
+  std::vector<CounterItem> storage;
+  std::uint32_t capacity = 0;
+  PdhStatus status = kPdhMoreData;
+  for (int tries = 0; status == kPdhMoreData && tries < kSizeTries; ++tries) {
+    if (size == 0 || size > kMostCounterBytes) return std::nullopt;
+    storage.assign(size / sizeof(CounterItem) + 1, CounterItem{});
+    capacity = size;
+    status = api.formattedArray(counter, &size, &count, storage.data());
   }
+  if (status != kPdhSuccess || size > capacity || count > capacity / sizeof(CounterItem)) {
+    return std::nullopt;
+  }
+  const CounterItem* items = storage.data();
   const auto* begin = reinterpret_cast<const unsigned char*>(items);
   const unsigned char* end = begin + capacity;
+  std::vector<Reading> readings;
   for (std::uint32_t i = 0; i < count; ++i) {
     const CounterItem& item = items[i];
     const bool valid = item.status == kCounterStatusValid || item.status == kCounterStatusNew;
@@ -70,12 +79,15 @@ bool readCounter(const CounterApi& api, void* counter, std::vector<Reading>& rea
     const std::optional<InstanceLuid> luid = luidOfInstance(nameIn(item, begin, end));
     if (luid) readings.push_back({*luid, static_cast<std::uint64_t>(item.value)});
   }
-  return true;
+  return readings;
 }
 
-std::optional<std::uint64_t> sumFor(const std::vector<Reading>& readings, const AdapterState& a) {
+// Nothing when the counter could not be read, or no instance names the adapter.
+std::optional<std::uint64_t> sumFor(const std::optional<std::vector<Reading>>& readings,
+                                    const AdapterState& a) {
+  if (!readings) return std::nullopt;
   std::optional<std::uint64_t> sum;
-  for (const Reading& r : readings) {
+  for (const Reading& r : *readings) {
     if (!a.hasLuid(r.luid.lowPart, r.luid.highPart)) continue;
     const std::uint64_t soFar = sum.value_or(0);
     sum = r.bytes > std::numeric_limits<std::uint64_t>::max() - soFar
@@ -86,11 +98,12 @@ std::optional<std::uint64_t> sumFor(const std::vector<Reading>& readings, const 
 }
 
 struct Collected {
-  std::vector<Reading> dedicated;
-  std::vector<Reading> shared;
+  std::optional<std::vector<Reading>> dedicated;
+  std::optional<std::vector<Reading>> shared;
 };
 
-// Both counters from one collection; nothing when the counters are unavailable.
+// Both counters from one collection; nothing when the counters are unavailable. Each is read on
+// its own: one that cannot be read leaves the other.
 std::optional<Collected> collect(const CounterApi& api, void* query) {
   void* dedicated = nullptr;
   void* shared = nullptr;
@@ -99,12 +112,7 @@ std::optional<Collected> collect(const CounterApi& api, void* query) {
       dedicated == nullptr || shared == nullptr || api.collect(query) != kPdhSuccess) {
     return std::nullopt;
   }
-  Collected collected;
-  if (!readCounter(api, dedicated, collected.dedicated) ||
-      !readCounter(api, shared, collected.shared)) {
-    return std::nullopt;
-  }
-  return collected;
+  return Collected{readCounter(api, dedicated), readCounter(api, shared)};
 }
 
 }  // namespace

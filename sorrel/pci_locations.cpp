@@ -20,7 +20,13 @@ std::optional<Value> readValue(const DeviceApi& api, void* devices, std::uint32_
   return value;
 }
 
+bool onPciBus(const DeviceApi& api, void* devices, std::uint32_t index) {
+  const auto type = readValue<Guid>(api, devices, index, DeviceProperty::busType, kPropertyTypeGuid);
+  return type && std::memcmp(&*type, &kBusTypePci, sizeof(Guid)) == 0;
+}
+
 std::optional<PciLocation> locationOf(const DeviceApi& api, void* devices, std::uint32_t index) {
+  if (!onPciBus(api, devices, index)) return std::nullopt;
   const auto bus =
       readValue<std::uint32_t>(api, devices, index, DeviceProperty::busNumber, kPropertyTypeUint32);
   if (!bus) return std::nullopt;
@@ -45,12 +51,11 @@ void locateAdapters(const DeviceApi& api, std::vector<AdapterState>& adapters) {
   if (adapters.empty()) return;
   void* devices = api.openDisplayDevices();
   if (devices == nullptr) return;
-  for (std::uint32_t index = 0; api.deviceAt(devices, index); ++index) {
+  for (std::uint32_t index = 0; index < kWalkLimit && api.deviceAt(devices, index); ++index) {
     const auto luid =
         readValue<std::uint64_t>(api, devices, index, DeviceProperty::gpuLuid, kPropertyTypeUint64);
     AdapterState* adapter = luid ? adapterWithLuid(adapters, *luid) : nullptr;
     if (adapter != nullptr) adapter->pci = locationOf(api, devices, index);
-    if (index == UINT32_MAX) break;
   }
   api.closeDevices(devices);
 }

@@ -17,6 +17,9 @@ struct AdapterDescription {
 };
 
 constexpr std::uint32_t kAdapterFlagSoftware = 2;  // DXGI_ADAPTER_FLAG_SOFTWARE
+// The most entries a list is walked for (adapters, outputs, display devices): no machine comes
+// near it, and a platform that never ends a list is cut there.
+constexpr std::uint32_t kWalkLimit = 4096;
 constexpr HResult kDxgiErrorNotFound = static_cast<HResult>(0x887A0002u);
 
 enum class GpuPreference { highPerformance, minimumPower };  // DXGI_GPU_PREFERENCE_*
@@ -44,9 +47,21 @@ struct DxgiApi {
   void (*release)(void* object);
 };
 
-enum class DeviceProperty { gpuLuid, busNumber, address };
+enum class DeviceProperty { gpuLuid, busType, busNumber, address };
 constexpr std::uint32_t kPropertyTypeUint32 = 0x7;  // DEVPROP_TYPE_UINT32
 constexpr std::uint32_t kPropertyTypeUint64 = 0x9;  // DEVPROP_TYPE_UINT64
+constexpr std::uint32_t kPropertyTypeGuid = 0xD;    // DEVPROP_TYPE_GUID
+
+// A GUID as Windows lays it out.
+struct Guid {
+  std::uint32_t data1;
+  std::uint16_t data2;
+  std::uint16_t data3;
+  std::uint8_t data4[8];
+};
+// GUID_BUS_TYPE_PCI: only on this bus are the bus number and address a PCI location.
+constexpr Guid kBusTypePci = {0xC8EBDFB0u, 0xB510, 0x11D0,
+                               {0x80, 0xE5, 0x00, 0xA0, 0xC9, 0x25, 0x42, 0xE3}};
 
 // SetupAPI over the present display-class devices.
 struct DeviceApi {

@@ -128,19 +128,27 @@ bool deviceAt(void*, std::uint32_t index) {
 bool readProperty(void*, std::uint32_t index, DeviceProperty property, std::uint32_t* type,
                   unsigned char* buffer, std::uint32_t size, std::uint32_t* required) {
   const Device& d = state().devices.at(index);
-  const bool luid = property == DeviceProperty::gpuLuid;
-  const bool has = luid ? d.hasLuid : property == DeviceProperty::busNumber ? d.hasBus : d.hasAddress;
-  *type = luid ? d.luidType : kPropertyTypeUint32;
-  *required = luid ? 8 : 4;
+  const Guid otherBus = {0x1, 0x2, 0x3, {}};
+  const void* value = &d.luid;
+  bool has = d.hasLuid;
+  *type = d.luidType;
+  *required = 8;
+  if (property == DeviceProperty::busType) {
+    value = d.onPci ? &kBusTypePci : &otherBus;
+    has = true;
+    *type = kPropertyTypeGuid;
+    *required = sizeof(Guid);
+  } else if (property != DeviceProperty::gpuLuid) {
+    const bool bus = property == DeviceProperty::busNumber;
+    value = bus ? &d.bus : &d.address;
+    has = bus ? d.hasBus : d.hasAddress;
+    *type = kPropertyTypeUint32;
+    *required = 4;
+  }
   if (faults::at("SetupDiGetDevicePropertyW") == Fault::errorCode || !has || size < *required) {
     return false;
   }
-  const std::uint32_t small = property == DeviceProperty::busNumber ? d.bus : d.address;
-  if (luid) {
-    std::memcpy(buffer, &d.luid, 8);
-  } else {
-    std::memcpy(buffer, &small, 4);
-  }
+  std::memcpy(buffer, value, *required);
   return true;
 }
 
@@ -176,12 +184,21 @@ const char16_t kStrayName[] = u"luid_0x00000000_0x00000010_phys_9";
 // As PDH lays them out: the items, then their names.
 PdhStatus formattedArray(void* counter, std::uint32_t* bufferSize, std::uint32_t* itemCount,
                          CounterItem* items) {
-  const auto& counters = counter == &dedicatedCounter ? state().dedicatedUsage : state().sharedUsage;
+  const auto& counters = counter == &dedicatedCounter ? state().dedicatedUsage
+                                                      : state().sharedUsage;
   std::size_t needed = counters.size() * sizeof(CounterItem);
   for (const Counter& c : counters) needed += (c.name.size() + 1) * sizeof(char16_t);
   const Fault fault = faults::at(items == nullptr ? "PdhGetFormattedCounterArrayW size"
                                                   : "PdhGetFormattedCounterArrayW data");
-  if (fault == Fault::errorCode) return kNoObject;
+  const bool dedicated = counter == &dedicatedCounter;
+  if (fault == Fault::errorCode || (items != nullptr && !dedicated && state().sharedUnreadable)) {
+    return kNoObject;
+  }
+  if (items != nullptr && state().instancesCome) {  // an instance came since the size was asked
+    state().instancesCome = false;
+    *bufferSize = static_cast<std::uint32_t>(needed + sizeof(CounterItem));
+    return kPdhMoreData;
+  }
   if (items == nullptr || *bufferSize < needed) {
     *bufferSize = static_cast<std::uint32_t>(needed);
     return kPdhMoreData;

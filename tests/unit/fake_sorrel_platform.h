@@ -30,6 +30,7 @@ struct Device {
   bool hasLuid = true;
   std::uint64_t luid = 0;
   std::uint32_t luidType = kPropertyTypeUint64;
+  bool onPci = true;  // else on another bus, with a bus number and address all the same
   bool hasBus = true;
   std::uint32_t bus = 0;
   bool hasAddress = true;
@@ -58,6 +59,8 @@ struct World {
   std::vector<Counter> dedicatedUsage;
   std::vector<Counter> sharedUsage;
   bool overstatedItemCount = false;  // more items than the buffer holds
+  bool sharedUnreadable = false;     // the shared counter's values cannot be formatted
+  bool instancesCome = false;        // the first data call finds the buffer too small
   std::vector<std::string> acquired;
   std::vector<std::string> released;
 };
