@@ -80,13 +80,18 @@ void countDllLoads() {
 template <typename Use>
 void forEachLoadedRuntime(Use use) {
   static bool looked = false;
+  static bool lookAgain = false;
   static unsigned long loadsAtLastLook = 0;
   static bool missing[sizeof kCRuntimes / sizeof kCRuntimes[0]] = {};
   // Read before the look: a load during it makes the next look a whole one.
   const unsigned long loads = dllLoads.load();
   const bool anyLoaded = !looked || !dllLoadsCounted || loads != loadsAtLastLook;
+  const bool whole = anyLoaded || lookAgain;
+  // A DLL that another thread is loading is told of before the lookup can find it: the look
+  // after one that saw a load is whole too.
+  lookAgain = anyLoaded;
   for (std::size_t i = 0; i < sizeof kCRuntimes / sizeof kCRuntimes[0]; ++i) {
-    if (missing[i] && !anyLoaded) continue;
+    if (missing[i] && !whole) continue;
     const HMODULE runtime = GetModuleHandleW(kCRuntimes[i]);
     missing[i] = runtime == nullptr;
     if (runtime != nullptr) use(runtime);

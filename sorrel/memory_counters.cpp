@@ -54,13 +54,18 @@ constexpr int kSizeTries = 3;  // the size asked for again when instances came m
 std::optional<std::vector<Reading>> readCounter(const CounterApi& api, void* counter) {
   std::uint32_t size = 0;
   std::uint32_t count = 0;
-  if (api.formattedArray(counter, &size, &count, nullptr) != kPdhMoreData) return std::nullopt;
   // Items first, their names behind them: aligned as the items need.
   std::vector<CounterItem> storage;
   std::uint32_t capacity = 0;
   PdhStatus status = kPdhMoreData;
   for (int tries = 0; status == kPdhMoreData && tries < kSizeTries; ++tries) {
-    if (size == 0 || size > kMostCounterBytes) return std::nullopt;
+    // The size comes from a call without a buffer: what a call with too small a one says of
+    // the size is not to be relied on.
+    size = 0;
+    if (api.formattedArray(counter, &size, &count, nullptr) != kPdhMoreData || size == 0 ||
+        size > kMostCounterBytes) {
+      return std::nullopt;
+    }
     storage.assign(size / sizeof(CounterItem) + 1, CounterItem{});
     capacity = size;
     status = api.formattedArray(counter, &size, &count, storage.data());

@@ -194,15 +194,16 @@ PdhStatus formattedArray(void* counter, std::uint32_t* bufferSize, std::uint32_t
   if (fault == Fault::errorCode || (items != nullptr && !dedicated && state().sharedUnreadable)) {
     return kNoObject;
   }
-  if (items != nullptr && state().instancesCome) {  // an instance came since the size was asked
+  if (items != nullptr && state().instancesCome) {
     state().instancesCome = false;
-    *bufferSize = static_cast<std::uint32_t>(needed + sizeof(CounterItem));
-    return kPdhMoreData;
+    state().instanceCame = true;  // from now on it needs room for one more (left empty here)
   }
-  if (items == nullptr || *bufferSize < needed) {
+  if (state().instanceCame) needed += sizeof(CounterItem);
+  if (items == nullptr) {
     *bufferSize = static_cast<std::uint32_t>(needed);
     return kPdhMoreData;
   }
+  if (*bufferSize < needed) return kPdhMoreData;  // the size it says then is not to be relied on
   auto* names = reinterpret_cast<char16_t*>(items + counters.size());
   for (std::size_t i = 0; i < counters.size(); ++i) {
     const Counter& c = counters[i];

@@ -60,7 +60,8 @@ struct World {
   std::vector<Counter> sharedUsage;
   bool overstatedItemCount = false;  // more items than the buffer holds
   bool sharedUnreadable = false;     // the shared counter's values cannot be formatted
-  bool instancesCome = false;        // the first data call finds the buffer too small
+  bool instancesCome = false;        // an instance comes after the first size was asked
+  bool instanceCame = false;
   std::vector<std::string> acquired;
   std::vector<std::string> released;
 };
