@@ -35,11 +35,14 @@ struct Reading {
   std::uint64_t bytes = 0;
 };
 
-// A name within the buffer and ended inside it; anything else is passed over.
+// A name within the buffer, aligned, and ended inside it; anything else is passed over.
 std::u16string_view nameIn(const CounterItem& item, const unsigned char* begin,
                            const unsigned char* end) {
   const auto* name = reinterpret_cast<const unsigned char*>(item.name);
-  if (name == nullptr || name < begin || name >= end) return {};
+  if (name == nullptr || name < begin || name >= end ||
+      static_cast<std::size_t>(name - begin) % alignof(char16_t) != 0) {
+    return {};
+  }
   const std::size_t room = static_cast<std::size_t>(end - name) / sizeof(char16_t);
   std::size_t length = 0;
   while (length < room && item.name[length] != u'\0') ++length;
