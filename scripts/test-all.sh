@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Builds both presets and runs every test: the native unit tests, the same tests under
+# Builds all five presets and runs every test: the native unit tests, the same tests under
 # AddressSanitizer and UndefinedBehaviorSanitizer, the native quarry against lavapipe, the
 # Windows unit tests under Wine, the import-table check, the end-to-end tests under Wine, the
 # fault sweeps, a Valgrind run of quarry, a bounded run of each fuzz target, and the Windows

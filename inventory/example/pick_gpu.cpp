@@ -40,9 +40,14 @@ int main(int argc, char** argv) try {
   if (picked == nullptr) {
     std::printf("no adapter has a Vulkan device to use\n");
   } else {
-    // Use the device now: a LUID names the adapter only until the next restart.
-    std::printf("picked %s: Vulkan device #%u\n", picked->adapter.name.c_str(),
-                *picked->preferredVulkanDevice);
+    // Pass it on by LUID, never by position: DXGI's EnumAdapterByLuid; in your own Vulkan
+    // instance, the device with this deviceLUID and driverID. Use it now: a LUID names the
+    // adapter only until the next restart.
+    const VulkanDevice& vulkan = *preferredVulkanDevice(*picked);
+    std::printf("picked %s, LUID %u:%d: Vulkan device %s, driverID %s\n",
+                picked->adapter.name.c_str(), picked->adapter.luidLowPart,
+                picked->adapter.luidHighPart, vulkan.name.c_str(),
+                vulkan.driverId.value_or("unknown").c_str());
   }
   return 0;
 } catch (const std::exception& error) {  // out of memory, say: thrown once every run has stopped

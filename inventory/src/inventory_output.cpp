@@ -82,11 +82,14 @@ std::string gibText(std::uint64_t bytes) {
   return text;
 }
 
-// "5.2 of 6.0 GiB free"; nothing when the usage is unknown.
+// "5.2 of 6.0 GiB free", or "88 of 128 MiB free" in the unit of the memory column; nothing when
+// the usage is unknown.
 std::string freeText(const AdapterInventory& entry) {
   const std::optional<std::uint64_t> free = freeDedicatedMemory(entry);
   if (!free) return "";
-  return gibText(*free) + " of " + gibText(entry.adapter.dedicatedVideoMemory) + " GiB free";
+  const std::uint64_t total = entry.adapter.dedicatedVideoMemory;
+  if (total < (1ull << 30)) return std::to_string(*free >> 20) + " of " + std::to_string(total >> 20) + " MiB free";
+  return gibText(*free) + " of " + gibText(total) + " GiB free";
 }
 
 // "01:00.0": bus, device and function; nothing when sorrel found none.

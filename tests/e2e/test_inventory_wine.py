@@ -138,6 +138,18 @@ class LibraryExampleTest(unittest.TestCase):
             "high-performance order from windows",
             "%s (hardware): Vulkan: none, OpenCL: no_match, free: unknown" % ADAPTER["name"],
             "no adapter has a Vulkan device to use"])
+        # Stand-ins give an adapter a Vulkan device: the pick names it by LUID and driver, not
+        # by position. sorrel ranks only Wine's adapter, so the order is the rule's.
+        folder = staged({"fennel": "fake", "quarry": "fake", "brindle": "fake"})
+        extra = {"FAKE_PROBE_FENNEL": "say 0 " + FENNEL, "FAKE_PROBE_QUARRY": "say 0 " + QUARRY,
+                 "FAKE_PROBE_BRINDLE": "say 0 " + NO_MATCH}
+        out, code, _ = harness.run(os.environ["PROBES_EXAMPLE"], [folder],
+                                   env=harness.wine_env(PREFIX, DISPLAY, None, extra))
+        self.assertEqual(code, 0)
+        self.assertEqual(out.decode().splitlines(), [
+            "high-performance order from rule",
+            "Fake GPU (hardware): Vulkan: Native, OpenCL: no_match, free: unknown",
+            "picked Fake GPU, LUID 4294967295:-7: Vulkan device Native, driverID unknown"])
 
     def test_the_example_looks_beside_itself_not_in_the_current_directory(self):
         # Run from the probes' folder, it still looks in its own, which has no fennel.exe.

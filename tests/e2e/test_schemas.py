@@ -4,6 +4,8 @@ with a key missing or added, a value of the wrong type or range, or an unknown c
 
 import copy
 import json
+import os
+import re
 import unittest
 
 import harness
@@ -161,7 +163,34 @@ BAD = [
 ]
 
 
+# The documentation's samples: a fence "```json <probe>" holds one document per line, or (for
+# "inventory") one indented document; a fence inside a list item is indented with it.
+DOCUMENTATION = ("README.md", "CONTRIBUTING.md", os.path.join("docs", "writing-a-parent.md"))
+SAMPLE = re.compile(r"^( *)```json ?(\w*)\n(.*?)^\1```$", re.M | re.S)
+
+
+def documentation_samples():
+    root = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
+    for name in DOCUMENTATION:
+        with open(os.path.join(root, name), encoding="utf-8") as f:
+            for indent, probe, body in SAMPLE.findall(f.read()):
+                lines = [line[len(indent):] for line in body.splitlines()]
+                if probe == "inventory":
+                    lines = [json.dumps(json.loads("\n".join(lines)), separators=(",", ":"), ensure_ascii=False)]
+                for line in lines:
+                    yield name, probe, line.encode()
+
+
 class SchemaTest(unittest.TestCase):
+    def test_the_documentation_samples_pass(self):
+        probes = set()
+        for name, probe, document in documentation_samples():
+            with self.subTest(name=name, document=document[:60]):
+                self.assertIn(probe, GOOD, "a JSON sample that names no schema")
+                harness.parse_document(document + b"\n", probe)
+                probes.add(probe)
+        self.assertEqual(probes, set(GOOD))
+
     def test_documents_of_every_kind_pass(self):
         for probe, documents in GOOD.items():
             for document in documents:
