@@ -34,7 +34,7 @@ function(probe_release_package)
   add_custom_target(sha256sums ALL DEPENDS "${sums}")
 
   install(TARGETS brindle fennel inventory_tool quarry sorrel RUNTIME DESTINATION bin)
-  install(FILES README.md "${sums}" DESTINATION .)
+  install(FILES README.md LICENSE THIRD_PARTY_NOTICES "${sums}" DESTINATION .)
   install(DIRECTORY "${PROJECT_SOURCE_DIR}/schemas/" DESTINATION schemas)
 
   find_package(Python3 REQUIRED COMPONENTS Interpreter)

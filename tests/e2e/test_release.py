@@ -1,5 +1,5 @@
 """What a Windows user downloads: the version resource of each .exe, and the release archive
-with its SHA256SUMS (made by the package target just before)."""
+with its SHA256SUMS, LICENSE and THIRD_PARTY_NOTICES (made by the package target just before)."""
 
 import hashlib
 import os
@@ -10,6 +10,7 @@ import zipfile
 
 import harness
 
+ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 VERSION = os.environ.get("PROBES_VERSION", "")
 WINDRES = os.environ.get("PROBES_WINDRES", "x86_64-w64-mingw32-windres")
 EXECUTABLES = ("brindle", "fennel", "inventory", "quarry", "sorrel")
@@ -50,7 +51,8 @@ class ArchiveTest(unittest.TestCase):
         self.assertEqual(os.path.basename(path), "gpu-probes-%s-win64.zip" % VERSION)
         with zipfile.ZipFile(path) as archive:
             names = sorted(archive.namelist())
-            self.assertEqual(names, ["README.md", "SHA256SUMS", "bin/brindle.exe", "bin/fennel.exe",
+            self.assertEqual(names, ["LICENSE", "README.md", "SHA256SUMS", "THIRD_PARTY_NOTICES",
+                                     "bin/brindle.exe", "bin/fennel.exe",
                                      "bin/inventory.exe", "bin/quarry.exe", "bin/sorrel.exe",
                                      "schemas/brindle.schema.json", "schemas/fennel.schema.json",
                                      "schemas/inventory.schema.json", "schemas/quarry.schema.json",
@@ -64,6 +66,32 @@ class ArchiveTest(unittest.TestCase):
                     self.assertEqual(archive.read("bin/%s.exe" % probe), built.read(), probe)
             self.assertEqual(len({info.date_time for info in archive.infolist()}), 1,
                              "every entry carries the same fixed time")
+
+    def test_archive_carries_the_repository_licence_and_notices(self):
+        with zipfile.ZipFile(os.environ["PROBES_PACKAGE"]) as archive:
+            for name in ("LICENSE", "THIRD_PARTY_NOTICES"):
+                with open(os.path.join(ROOT, name), "rb") as committed:
+                    self.assertEqual(archive.read(name), committed.read(), name)
+
+
+class NoticesTest(unittest.TestCase):
+    def setUp(self):
+        with open(os.path.join(ROOT, "THIRD_PARTY_NOTICES"), "rb") as notices:
+            self.notices = notices.read()
+
+    def test_notices_are_plain_ascii_with_lf_line_ends(self):
+        self.notices.decode("ascii")
+        self.assertEqual(self.notices.count(b"\r"), 0, "carriage returns")
+        self.assertTrue(self.notices.endswith(b"\n"))
+
+    def test_notices_name_the_gcc_whose_runtime_the_executables_carry(self):
+        # Each object GCC compiled, the runtime's included, leaves an ident "GCC: (GNU) 12 ...".
+        stated = re.findall(rb"^Version: +GCC (\d+)\.\d+\.\d+ ", self.notices, re.M)
+        self.assertEqual(len(stated), 1)
+        for probe in EXECUTABLES:
+            with open(harness.exe(probe + ".exe"), "rb") as built:
+                majors = set(re.findall(rb"GCC: \(GNU\) (\d+)", built.read()))
+            self.assertEqual(majors, set(stated), probe)
 
 
 if __name__ == "__main__":
