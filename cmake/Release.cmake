@@ -35,6 +35,7 @@ function(probe_release_package)
 
   install(TARGETS brindle fennel inventory_tool quarry sorrel RUNTIME DESTINATION bin)
   install(FILES README.md LICENSE THIRD_PARTY_NOTICES "${sums}" DESTINATION .)
+  install(FILES docs/writing-a-parent.md DESTINATION docs)  # the README links to it
   install(DIRECTORY "${PROJECT_SOURCE_DIR}/schemas/" DESTINATION schemas)
 
   find_package(Python3 REQUIRED COMPONENTS Interpreter)

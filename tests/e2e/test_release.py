@@ -53,7 +53,7 @@ class ArchiveTest(unittest.TestCase):
             names = sorted(archive.namelist())
             self.assertEqual(names, ["LICENSE", "README.md", "SHA256SUMS", "THIRD_PARTY_NOTICES",
                                      "bin/brindle.exe", "bin/fennel.exe",
-                                     "bin/inventory.exe", "bin/quarry.exe", "bin/sorrel.exe",
+                                     "bin/inventory.exe", "bin/quarry.exe", "bin/sorrel.exe", "docs/writing-a-parent.md",
                                      "schemas/brindle.schema.json", "schemas/fennel.schema.json",
                                      "schemas/inventory.schema.json", "schemas/quarry.schema.json",
                                      "schemas/sorrel.schema.json"])
@@ -67,9 +67,9 @@ class ArchiveTest(unittest.TestCase):
             self.assertEqual(len({info.date_time for info in archive.infolist()}), 1,
                              "every entry carries the same fixed time")
 
-    def test_archive_carries_the_repository_licence_and_notices(self):
+    def test_archive_carries_the_repository_licence_notices_and_documentation(self):
         with zipfile.ZipFile(os.environ["PROBES_PACKAGE"]) as archive:
-            for name in ("LICENSE", "THIRD_PARTY_NOTICES"):
+            for name in ("LICENSE", "THIRD_PARTY_NOTICES", "README.md", "docs/writing-a-parent.md"):
                 with open(os.path.join(ROOT, name), "rb") as committed:
                     self.assertEqual(archive.read(name), committed.read(), name)
 
