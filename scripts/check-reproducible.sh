@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the release archive twice, from two fresh clones of the committed tree in two
-# different folders, and compares the four executables and the archive byte for byte.
+# different folders, and compares the five executables and the archive byte for byte.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD

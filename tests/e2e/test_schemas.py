@@ -163,33 +163,46 @@ BAD = [
 ]
 
 
-# The documentation's samples: a fence "```json <probe>" holds one document per line, or (for
-# "inventory") one indented document; a fence inside a list item is indented with it.
-DOCUMENTATION = ("README.md", "CONTRIBUTING.md", os.path.join("docs", "writing-a-parent.md"))
-SAMPLE = re.compile(r"^( *)```json ?(\w*)\n(.*?)^\1```$", re.M | re.S)
+# The documentation's samples: a JSON fence names its probe ("```json fennel") and holds one
+# document per line, or (for "inventory") one indented document; a fence inside a list item is
+# indented with it.
+ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
+DOCUMENTATION = ["README.md", "CONTRIBUTING.md"] + [
+    os.path.join("docs", name) for name in sorted(os.listdir(os.path.join(ROOT, "docs"))) if name.endswith(".md")]
+SAMPLE = re.compile(r"^( *(?:> *)?)(```+|~~~+) *json\b *(\w*)[^\n]*\n(.*?)^\1\2 *$", re.M | re.S | re.I)
 
 
-def documentation_samples():
-    root = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
-    for name in DOCUMENTATION:
-        with open(os.path.join(root, name), encoding="utf-8") as f:
-            for indent, probe, body in SAMPLE.findall(f.read()):
-                lines = [line[len(indent):] for line in body.splitlines()]
-                if probe == "inventory":
-                    lines = [json.dumps(json.loads("\n".join(lines)), separators=(",", ":"), ensure_ascii=False)]
-                for line in lines:
-                    yield name, probe, line.encode()
+def documentation_samples(name):
+    with open(os.path.join(ROOT, name), encoding="utf-8") as f:
+        for indent, _, probe, body in SAMPLE.findall(f.read()):
+            lines = [line[len(indent):] for line in body.splitlines()]
+            if probe == "inventory":
+                whole = json.loads("\n".join(lines), object_pairs_hook=harness._reject_duplicates)
+                lines = [json.dumps(whole, separators=(",", ":"), ensure_ascii=False)]
+            for line in lines:
+                yield probe, line.encode()
 
 
 class SchemaTest(unittest.TestCase):
     def test_the_documentation_samples_pass(self):
         probes = set()
-        for name, probe, document in documentation_samples():
-            with self.subTest(name=name, document=document[:60]):
-                self.assertIn(probe, GOOD, "a JSON sample that names no schema")
-                harness.parse_document(document + b"\n", probe)
-                probes.add(probe)
+        for name in DOCUMENTATION:
+            for probe, document in documentation_samples(name):
+                with self.subTest(name=name, document=document[:60]):
+                    self.assertTrue(probe in GOOD, "a JSON sample that names no schema: %r" % probe)
+                    harness.parse_document(document + b"\n", probe)
+                    probes.add(probe)
         self.assertEqual(probes, set(GOOD))
+
+    def test_the_readme_probe_samples_are_those_inside_its_inventory(self):
+        samples = {}
+        for probe, document in documentation_samples("README.md"):
+            samples.setdefault(probe, []).append(json.loads(document))
+        [inventory] = samples.pop("inventory")
+        inside = {probe: [inventory[probe]["document"]] for probe in ("fennel", "quarry", "sorrel")}
+        inside["brindle"] = [entry["brindle"]["document"] for entry in inventory["adapters"]]
+        for probe, documents in samples.items():
+            self.assertIn(documents[0], inside[probe], probe)
 
     def test_documents_of_every_kind_pass(self):
         for probe, documents in GOOD.items():
