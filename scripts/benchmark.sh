@@ -8,11 +8,14 @@
 # start (--help), and the default (up to four at once) against one at a time. Last, natively,
 # how long the parent takes to judge a mebibyte of a probe's output in the shapes that cost a
 # reader most, beside nlohmann's callback parser on smaller ones. Not a test: it only reports.
+# BENCH_EARLIER_BIN, a folder with an earlier release's executables, also times that release's
+# inventory.exe beside this one's, in the same session.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh
 runs=${BENCH_RUNS:-30}
+earlier=${BENCH_EARLIER_BIN:+$(realpath "$BENCH_EARLIER_BIN")}
 for preset in native windows; do
   cmake --preset "$preset" > /dev/null
   cmake --build --preset "$preset" -j "$(nproc)" > /dev/null
@@ -81,7 +84,8 @@ SCRIPT
   hyperfine -N --warmup 3 --runs '"$runs"' --export-json '"$out"'/inventory.json \
     -n "probes back to back" "bash '"$out"'/back-to-back.sh" \
     -n "inventory.exe --sequential" "$wine $bin/inventory.exe --sequential" \
-    -n inventory.exe "$wine $bin/inventory.exe" > '"$out"'/inventory.txt
+    -n inventory.exe "$wine $bin/inventory.exe" \
+    '"${earlier:+-n 'earlier inventory.exe' '/usr/lib/wine/wine64 $earlier/inventory.exe'}"' > '"$out"'/inventory.txt
   wineserver -k
 '
 
@@ -112,8 +116,10 @@ for group, program, base in rows:
 times = load("inventory")
 print()
 print("%-28s %10s %-28s %10s %8s" % ("program", "mean ms", "baseline", "base ms", "ratio"))
-for program, base in (("inventory.exe --sequential", "probes back to back"),
-                      ("inventory.exe", "inventory.exe --sequential")):
+pairs = [("inventory.exe --sequential", "probes back to back"), ("inventory.exe", "inventory.exe --sequential")]
+if "earlier inventory.exe" in times:
+    pairs.append(("inventory.exe", "earlier inventory.exe"))
+for program, base in pairs:
     t, b = times[program], times[base]
     print("%-28s %10.1f %-28s %10.1f %8.3f" % (program, t["mean"] * 1e3, base, b["mean"] * 1e3,
           t["mean"] / b["mean"]))

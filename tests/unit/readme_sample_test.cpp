@@ -1,11 +1,13 @@
-// The README's quick start shows what inventory.exe prints on a laptop with two GPUs. Both the
-// document and the table must be what the inventory makes of the probes' documents inside that
-// document, so that the sample cannot drift from the program.
+// The README's quick start shows what inventory.exe prints on a laptop with two GPUs, and
+// CONTRIBUTING.md what it prints under Wine. Each table, and the README's document, must be what
+// the inventory makes of the probes' documents shown with it, so that no sample drifts from the
+// program.
 #include <gtest/gtest.h>
 
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "gpu_inventory/inventory.h"
 #include "inventory_output.h"
@@ -16,8 +18,8 @@ using namespace gpu_inventory;
 
 using Json = nlohmann::ordered_json;
 
-std::string readmeText() {
-  std::ifstream file(INVENTORY_README_PATH, std::ios::binary);
+std::string sourceText(const std::string& name) {
+  std::ifstream file(std::string(INVENTORY_SOURCE_DIR) + "/" + name, std::ios::binary);
   std::ostringstream text;
   text << file.rdbuf();
   return text.str();
@@ -48,20 +50,21 @@ ChildRun childOf(const Json& run) {
 
 std::string fileName(const std::string& path) { return path.substr(path.find_last_of("/\\") + 1); }
 
-TEST(ReadmeSample, IsWhatTheInventoryMakesOfTheProbesDocuments) {
-  const std::string readme = readmeText();
-  ASSERT_FALSE(readme.empty()) << INVENTORY_README_PATH;
+std::vector<std::string> brindleArguments(const Json& adapter) {
+  return {"--luid-low", std::to_string(adapter.at("luidLowPart").get<std::uint32_t>()), "--luid-high",
+          std::to_string(adapter.at("luidHighPart").get<std::int32_t>())};
+}
+
+TEST(DocumentationSamples, TheReadmeInventoryIsWhatTheInventoryMakesOfItsProbesDocuments) {
+  const std::string readme = sourceText("README.md");
+  ASSERT_FALSE(readme.empty());
   const Json sample = Json::parse(fencedBlock(readme, "json inventory"));
 
   const auto runner = [&](const ProbeRequest& request) {
     const std::string probe = fileName(request.executable);
     if (probe != "brindle.exe") return childOf(sample.at(probe.substr(0, probe.size() - 4)));
     for (const Json& entry : sample.at("adapters")) {
-      const Json& adapter = entry.at("adapter");
-      const std::vector<std::string> arguments = {
-          "--luid-low", std::to_string(adapter.at("luidLowPart").get<std::uint32_t>()),
-          "--luid-high", std::to_string(adapter.at("luidHighPart").get<std::int32_t>())};
-      if (request.arguments == arguments) return childOf(entry.at("brindle"));
+      if (request.arguments == brindleArguments(entry.at("adapter"))) return childOf(entry.at("brindle"));
     }
     ADD_FAILURE() << "brindle run for no adapter of the sample";
     return ChildRun{};
@@ -70,6 +73,20 @@ TEST(ReadmeSample, IsWhatTheInventoryMakesOfTheProbesDocuments) {
 
   EXPECT_EQ(inventoryDocument(inventory), sample.dump() + "\n");
   EXPECT_EQ(inventoryTable(inventory), fencedBlock(readme, "text inventory"));
+}
+
+// Under Wine: each probe's document in a fence of its own, every one answered.
+TEST(DocumentationSamples, TheWineTableIsWhatTheInventoryMakesOfTheProbesDocuments) {
+  const std::string contributing = sourceText("CONTRIBUTING.md");
+  ASSERT_FALSE(contributing.empty());
+  const auto runner = [&](const ProbeRequest& request) {
+    const std::string probe = fileName(request.executable);
+    const Json document = Json::parse(fencedBlock(contributing, "json " + probe.substr(0, probe.size() - 4)));
+    return childOf(Json{{"exitCode", 0}, {"seconds", 0.5}, {"document", document}});
+  };
+  const Inventory inventory = takeInventory("/probes", {}, runner);
+
+  EXPECT_EQ(inventoryTable(inventory), fencedBlock(contributing, "text inventory"));
 }
 
 }  // namespace
