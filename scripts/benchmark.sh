@@ -127,4 +127,4 @@ PY
 
 echo
 echo "== judging a probe's output (inventory/), fastest of 10 runs"
-"$native/bench/reader_benchmark" 10
+"$native/bench/reader_benchmark" 10 | tee "$out/reader.txt"

@@ -136,7 +136,8 @@ int wmain(int argc, wchar_t** argv) {
     for (int i = 1; i < argc; ++i) arguments.push_back(utf8Of(argv[i]));
     return run(arguments);
   } catch (const std::exception& error) {
-    // Out of memory or threads: said on standard error, never a half-written document.
+    // Out of memory: said on standard error, never a half-written document (without threads
+    // the probes run one at a time).
     writeAll(GetStdHandle(STD_ERROR_HANDLE), std::string("inventory: ") + error.what() + "\n");
     return 1;
   }

@@ -170,17 +170,23 @@ ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 DOCUMENTATION = ["README.md", "CONTRIBUTING.md"] + [
     os.path.join("docs", name) for name in sorted(os.listdir(os.path.join(ROOT, "docs"))) if name.endswith(".md")]
 SAMPLE = re.compile(r"^( *(?:> *)?)(```+|~~~+) *json\b *(\w*)[^\n]*\n(.*?)^\1\2 *$", re.M | re.S | re.I)
+# Any fence that opens as JSON of some kind: each must be one that SAMPLE reads.
+JSON_FENCE = re.compile(r"^[ \t]*(?:>[ \t]*)?(?:```+|~~~+)[ \t]*json", re.M | re.I)
 
 
 def documentation_samples(name):
     with open(os.path.join(ROOT, name), encoding="utf-8") as f:
-        for indent, _, probe, body in SAMPLE.findall(f.read()):
-            lines = [line[len(indent):] for line in body.splitlines()]
-            if probe == "inventory":
-                whole = json.loads("\n".join(lines), object_pairs_hook=harness._reject_duplicates)
-                lines = [json.dumps(whole, separators=(",", ":"), ensure_ascii=False)]
-            for line in lines:
-                yield probe, line.encode()
+        text = f.read()
+    samples = SAMPLE.findall(text)
+    if len(samples) != len(JSON_FENCE.findall(text)):
+        raise AssertionError("%s: a JSON fence that is not closed as it opened, or not plain json" % name)
+    for indent, _, probe, body in samples:
+        lines = [line[len(indent):] for line in body.splitlines()]
+        if probe == "inventory":
+            whole = json.loads("\n".join(lines), object_pairs_hook=harness._reject_duplicates)
+            lines = [json.dumps(whole, separators=(",", ":"), ensure_ascii=False)]
+        for line in lines:
+            yield probe, line.encode()
 
 
 class SchemaTest(unittest.TestCase):

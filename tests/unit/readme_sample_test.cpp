@@ -81,6 +81,11 @@ TEST(DocumentationSamples, TheWineTableIsWhatTheInventoryMakesOfTheProbesDocumen
   ASSERT_FALSE(contributing.empty());
   const auto runner = [&](const ProbeRequest& request) {
     const std::string probe = fileName(request.executable);
+    if (probe == "brindle.exe") {  // the text names the run whose answer it shows
+      std::string command = "`brindle";
+      for (const std::string& argument : request.arguments) command += " " + argument;
+      EXPECT_NE(contributing.find(command + "`"), std::string::npos) << command;
+    }
     const Json document = Json::parse(fencedBlock(contributing, "json " + probe.substr(0, probe.size() - 4)));
     return childOf(Json{{"exitCode", 0}, {"seconds", 0.5}, {"document", document}});
   };
