@@ -39,10 +39,13 @@ std::uint64_t rankOf(const AdapterInventory& entry, Rank rank) {
   return given.has_value() ? given.value() : noRank;
 }
 
-// Whether every hardware adapter has a rank in the order, none given twice.
+// Whether there is a hardware adapter and every one has a rank in the order, none given twice:
+// with none, Windows ranked nothing.
 bool wholeWindowsOrder(const std::vector<AdapterInventory>& adapters, Rank rank) {
   std::vector<std::uint64_t> seen;
+  bool hardware = false;
   for (const AdapterInventory& entry : adapters) {
+    hardware = hardware || entry.kind == AdapterKind::hardware;
     const std::uint64_t given = rankOf(entry, rank);
     if (given == noRank) {
       if (entry.kind == AdapterKind::hardware) return false;
@@ -51,7 +54,7 @@ bool wholeWindowsOrder(const std::vector<AdapterInventory>& adapters, Rank rank)
     if (std::find(seen.begin(), seen.end(), given) != seen.end()) return false;
     seen.push_back(given);
   }
-  return true;
+  return hardware;
 }
 
 // The positions of the adapters sorted so that `before` holds; software adapters last, and
@@ -208,6 +211,33 @@ AdapterOrder adapterOrder(const Inventory& inventory) {
   return order;
 }
 
+std::optional<std::uint32_t> chosenAdapterOf(const Inventory& inventory) {
+  const GraphicsSettings& settings = inventory.graphicsSettings;
+  if (!settings.preference) return std::nullopt;
+  const auto first = [](const std::vector<std::uint32_t>& order) {
+    return order.empty() ? std::nullopt : std::optional<std::uint32_t>(order.front());
+  };
+  switch (*settings.preference) {
+    case GpuPreference::highPerformance: return first(inventory.order.highPerformance);
+    case GpuPreference::minimumPower: return first(inventory.order.minimumPower);
+    case GpuPreference::specificAdapter: break;
+    case GpuPreference::unspecified:
+    case GpuPreference::other: return std::nullopt;
+  }
+  if (!settings.specificAdapter) return std::nullopt;
+  std::optional<std::uint32_t> chosen;
+  for (std::size_t i = 0; i < inventory.adapters.size(); ++i) {
+    const FennelAdapter& adapter = inventory.adapters[i].adapter;
+    if (adapter.vendorId != settings.specificAdapter->vendorId ||
+        adapter.deviceId != settings.specificAdapter->deviceId) {
+      continue;
+    }
+    if (chosen) return std::nullopt;  // twins: fennel cannot tell which one the ids name
+    chosen = static_cast<std::uint32_t>(i);
+  }
+  return chosen;
+}
+
 const VulkanDevice* preferredVulkanDevice(const AdapterInventory& entry) {
   if (!entry.preferredVulkanDevice) return nullptr;
   for (const InventoryVulkanDevice& candidate : entry.vulkanDevices) {
@@ -270,12 +300,14 @@ Inventory takeInventory(const std::string& folder, const InventoryOptions& optio
 
   workThrough(queue, options.sequential ? 0 : concurrentChildren - 1);
   if (queue.failure) std::rethrow_exception(queue.failure);
+  GraphicsSettings settings = readGraphicsSettings(options.program ? *options.program : thisExecutablePath());
   return joinInventory(std::move(fennel), std::move(quarry), std::move(brindleRuns),
-                       std::move(quarryWithoutLayers), std::move(sorrel));
+                       std::move(quarryWithoutLayers), std::move(sorrel), std::move(settings));
 }
 
 Inventory joinInventory(FennelRun fennel, QuarryRun quarry, std::vector<BrindleRun> brindleRuns,
-                        std::optional<QuarryRun> quarryWithoutImplicitLayers, SorrelRun sorrel) {
+                        std::optional<QuarryRun> quarryWithoutImplicitLayers, SorrelRun sorrel,
+                        GraphicsSettings graphicsSettings) {
   Inventory inventory;
   const std::vector<VulkanDevice>* answered = nullptr;
   if (quarry.run.outcome == Outcome::answered) {
@@ -324,6 +356,8 @@ Inventory joinInventory(FennelRun fennel, QuarryRun quarry, std::vector<BrindleR
   if (sorrel.run.outcome == Outcome::notRun && sorrel.run.problem.empty()) sorrel.run.problem = "not run";
   inventory.sorrel = std::move(sorrel);
   inventory.order = adapterOrder(inventory);
+  inventory.graphicsSettings = std::move(graphicsSettings);
+  inventory.chosenAdapter = chosenAdapterOf(inventory);
   return inventory;
 }
 

@@ -2,6 +2,8 @@
 
 #include <cmath>
 #include <cstdio>
+#include <utility>
+#include <vector>
 
 namespace gpu_inventory {
 namespace {
@@ -13,6 +15,7 @@ Json runObject(const ProbeRun& run) {
   object["outcome"] = outcomeName(run.outcome);
   object["exitCode"] = run.exitCode ? Json(*run.exitCode) : Json(nullptr);
   object["seconds"] = std::round(run.seconds * 1000) / 1000;
+  if (run.endedAtLimit) object["endedAtLimit"] = true;
   if (run.outcome != Outcome::answered) object["problem"] = run.problem;
   if (!run.document.is_null()) object["document"] = run.document;
   return object;
@@ -31,6 +34,22 @@ Json deviceList(const std::vector<InventoryVulkanDevice>& devices) {
 
 Json orNull(const char* text) { return text ? Json(text) : Json(nullptr); }
 
+template <typename Value>
+Json orNull(const std::optional<Value>& value) {
+  return value ? Json(*value) : Json(nullptr);
+}
+
+Json settingsObject(const Inventory& inventory) {
+  const GraphicsSettings& settings = inventory.graphicsSettings;
+  Json object;
+  object["program"] = orNull(settings.program);
+  object["preference"] = settings.preference ? Json(preferenceName(*settings.preference)) : Json(nullptr);
+  object["setting"] = orNull(settings.setting);
+  object["globalSetting"] = orNull(settings.globalSetting);
+  object["chosenAdapter"] = orNull(inventory.chosenAdapter);
+  return object;
+}
+
 Json positions(const std::vector<std::uint32_t>& list) {
   Json array = Json::array();
   for (std::uint32_t position : list) array.push_back(position);
@@ -42,6 +61,14 @@ std::size_t columns(const std::string& text) {
   std::size_t count = 0;
   for (char c : text) count += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
   return count;
+}
+
+// A driver's name may hold a line feed or another control character: in a table it is a space.
+std::string oneLine(std::string text) {
+  for (char& c : text) {
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
+  }
+  return text;
 }
 
 std::string counted(std::uint32_t number, const char* noun) {
@@ -105,15 +132,67 @@ std::string displaysText(const AdapterInventory& entry) {
   return entry.state ? std::to_string(entry.state->outputs) : "";
 }
 
+std::string adapterText(const Inventory& inventory, std::uint32_t position) {
+  if (position >= inventory.adapters.size()) return "?";  // an inventory made by hand
+  const FennelAdapter& a = inventory.adapters[position].adapter;
+  return a.name + " (" + std::to_string(a.luidLowPart) + ":" + std::to_string(a.luidHighPart) + ")";
+}
+
+std::string hexIds(const PciIds& ids) {
+  char text[40];
+  std::snprintf(text, sizeof text, "%04X&%04X&%08X", static_cast<unsigned>(ids.vendorId),
+                static_cast<unsigned>(ids.deviceId), static_cast<unsigned>(ids.subsystemId));
+  return text;
+}
+
+// "python.exe is set to High performance in Windows' graphics settings: NVIDIA ... (69178:0)";
+// nothing when Windows holds no setting for the program.
+std::string settingLine(const Inventory& inventory) {
+  const GraphicsSettings& settings = inventory.graphicsSettings;
+  if (!settings.program || !settings.preference) return "";
+  const std::string program = settings.program->substr(settings.program->find_last_of("\\/") + 1);
+  std::string choice;
+  switch (*settings.preference) {
+    case GpuPreference::unspecified: return program + " is set to Let Windows decide in Windows' graphics settings";
+    case GpuPreference::minimumPower: choice = "Power saving"; break;
+    case GpuPreference::highPerformance: choice = "High performance"; break;
+    case GpuPreference::specificAdapter:
+      choice = settings.specificAdapter ? "the GPU " + hexIds(*settings.specificAdapter) : "one GPU";
+      break;
+    case GpuPreference::other:
+      return program + " has a setting in Windows' graphics settings that the inventory cannot read: " +
+             (settings.setting ? "\"" + *settings.setting + "\"" : std::string("not a string"));
+  }
+  std::string line = program + " is set to " + choice + " in Windows' graphics settings";
+  if (inventory.chosenAdapter) return line + ": " + adapterText(inventory, *inventory.chosenAdapter);
+  if (inventory.adapters.empty()) return line;
+  return line + (*settings.preference == GpuPreference::specificAdapter ? ", which no single adapter here has" : "");
+}
+
+// A line for each run that printed its answer but had to be ended: a driver that hangs while
+// the probe lets go of it.
+std::string endedAtLimitLines(const Inventory& inventory) {
+  std::vector<std::pair<std::string, const ProbeRun*>> runs = {
+      {"fennel", &inventory.fennel.run}, {"quarry", &inventory.quarry.run}, {"sorrel", &inventory.sorrel.run}};
+  if (inventory.quarryWithoutImplicitLayers) {
+    runs.emplace_back("quarry without implicit layers", &inventory.quarryWithoutImplicitLayers->run);
+  }
+  for (const AdapterInventory& entry : inventory.adapters) {
+    runs.emplace_back("brindle on " + entry.adapter.name, &entry.brindle.run);
+  }
+  std::string text;
+  for (const auto& [purpose, run] : runs) {
+    if (!run->endedAtLimit) continue;
+    text += oneLine(purpose) + " printed its whole answer, then did not end within its time limit and was ended\n";
+  }
+  return text;
+}
+
 // The first adapter of each order, by name, and where the orders come from.
 std::string choiceLine(const Inventory& inventory) {
   const AdapterOrder& order = inventory.order;
   if (order.highPerformance.empty() || order.minimumPower.empty()) return "";
-  const auto name = [&](std::uint32_t position) {
-    if (position >= inventory.adapters.size()) return std::string("?");  // an order made by hand
-    const FennelAdapter& a = inventory.adapters[position].adapter;
-    return a.name + " (" + std::to_string(a.luidLowPart) + ":" + std::to_string(a.luidHighPart) + ")";
-  };
+  const auto name = [&](std::uint32_t position) { return adapterText(inventory, position); };
   std::string line = "High performance: " + name(order.highPerformance.front()) +
                      "; minimum power: " + name(order.minimumPower.front());
   if (order.from == OrderSource::windows) return line + " (Windows' preference)";
@@ -182,14 +261,6 @@ std::string openclCell(const AdapterInventory& entry) {
          counted(a.luidExtDevices, "GPU device") + " with a LUID";
 }
 
-// A driver's name may hold a line feed or another control character: in a table it is a space.
-std::string oneLine(std::string text) {
-  for (char& c : text) {
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
-  }
-  return text;
-}
-
 std::string tableOf(const std::vector<std::vector<std::string>>& rows) {
   std::vector<std::size_t> widths;
   for (const auto& row : rows) {
@@ -225,6 +296,7 @@ std::string inventoryDocument(const Inventory& inventory) {
   order["highPerformance"] = positions(inventory.order.highPerformance);
   order["minimumPower"] = positions(inventory.order.minimumPower);
   order["from"] = orderSourceName(inventory.order.from);
+  document["graphicsSettings"] = settingsObject(inventory);
   document["adapters"] = Json::array();
   for (const AdapterInventory& entry : inventory.adapters) {
     Json adapter;
@@ -267,6 +339,9 @@ std::string inventoryTable(const Inventory& inventory) {
     const std::string choice = choiceLine(inventory);
     if (!choice.empty()) text += oneLine(choice) + "\n";
   }
+  const std::string setting = settingLine(inventory);
+  if (!setting.empty()) text += oneLine(setting) + "\n";
+  text += endedAtLimitLines(inventory);
   if (inventory.vulkanFrom == VulkanSource::none && inventory.adapters.empty()) {
     text += "Vulkan: " + oneLine(vulkanUnknown(inventory)) + "\n";
   }

@@ -9,6 +9,7 @@
 
 #include "gpu_inventory/inventory.h"
 #include "inventory_output.h"
+#include "program_path.h"
 #include "progress_line.h"
 #include "tool_options.h"
 #include "utf16.h"
@@ -118,9 +119,13 @@ int run(const std::vector<std::string>& arguments) {
     return writeAll(output, std::string("inventory ") + INVENTORY_VERSION + "\n") ? 0 : 1;
   }
 
+  // Whose graphics settings: by default those of the program that runs inventory.exe, the
+  // one that will act on the answer; none when that cannot be told.
+  InventoryOptions inventoryOptions = options.inventory;
+  if (!inventoryOptions.program) inventoryOptions.program = parentExecutable();
   ConsoleProgress progress(!options.json);
   const Inventory inventory =
-      takeInventory(options.bin.empty() ? thisExecutableFolder() : options.bin, options.inventory,
+      takeInventory(options.bin.empty() ? thisExecutableFolder() : options.bin, inventoryOptions,
                     progress.runner());
   progress.finish();
   const std::string text = options.json ? inventoryDocument(inventory) : inventoryTable(inventory);

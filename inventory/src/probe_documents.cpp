@@ -201,7 +201,12 @@ void readDevices(const Json& document, QuarryRun& quarry) {
   const Json& devices = requireKey(document, "devices", "");
   if (!devices.is_array()) reject("devices: not an array");
   for (std::size_t i = 0; i < devices.size(); ++i) {
-    quarry.devices.push_back(readDevice(devices[i], at("devices", i)));
+    VulkanDevice device = readDevice(devices[i], at("devices", i));
+    // A vkIndex names one device: listed twice, the index an adapter prefers could name another.
+    for (std::size_t j = 0; j < quarry.devices.size(); ++j) {
+      if (quarry.devices[j].vkIndex == device.vkIndex) reject(at("devices", i) + ": the vkIndex of " + at("devices", j));
+    }
+    quarry.devices.push_back(std::move(device));
   }
 }
 
@@ -352,10 +357,12 @@ ProbeRun judge(const ChildRun& child, const Shape& shape,
   }
   const bool hasDocument = !run.document.is_null();
 
-  if (child.timedOut) {
+  // A whole document printed before the limit is the answer, however the run then ended, as
+  // when a crash during the release after it leaves the document's exit code.
+  run.endedAtLimit = child.timedOut && hasDocument;
+  if (child.timedOut && !hasDocument) {
     run.outcome = Outcome::timedOut;
-    run.problem = (hasDocument ? "printed its document but did not end within "
-                               : "no answer within ") + secondsText(child.timeoutSeconds);
+    run.problem = "no answer within " + secondsText(child.timeoutSeconds);
   } else if (!hasDocument) {
     const std::uint32_t code = child.exitCode.value_or(0);
     if (isExceptionStatus(code)) {
@@ -365,7 +372,7 @@ ProbeRun judge(const ChildRun& child, const Shape& shape,
       run.outcome = Outcome::garbled;
       run.problem = "no document (" + documentProblem + "), exit code " + exitCodeText(code);
     }
-  } else if (child.exitCode != impliedExit) {
+  } else if (!child.timedOut && child.exitCode != impliedExit) {
     run.outcome = Outcome::garbled;
     run.problem = "exit code " + exitCodeText(child.exitCode.value_or(0)) + " with " +
                   (run.error ? "an error document (exit code " + std::to_string(impliedExit) + ")"

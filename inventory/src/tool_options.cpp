@@ -3,16 +3,20 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "program_path.h"
+
 namespace gpu_inventory {
 
 const char* const toolUsage =
-    "Usage: inventory [--bin FOLDER] [--timeout SECONDS] [--sequential] [--json]\n"
+    "Usage: inventory [--bin FOLDER] [--timeout SECONDS] [--sequential] [--program PATH] [--json]\n"
     "       inventory --version\n"
     "Runs fennel.exe, quarry.exe, sorrel.exe and brindle.exe (one run per adapter) from FOLDER\n"
     "(default: the folder of inventory.exe) and joins their answers by adapter LUID: one table,\n"
     "or with --json one JSON document (schemas/inventory.schema.json). Each run may take SECONDS\n"
     "(default 30); --sequential runs one probe at a time instead of up to four at once.\n"
     "quarry runs once more, with implicit Vulkan layers disabled, when it ran and did not answer.\n"
+    "It also reports the user's choice in Windows' graphics settings for the program at PATH\n"
+    "(a full path; default: the program that started inventory, when it can be told).\n"
     "Exit code 0 when fennel answered, 1 when it did not or the output could not be written,\n"
     "2 for a wrong command line. Without --json, when standard error is a console, a line\n"
     "there names the run still awaited once one has taken 2 seconds. --version prints the\n"
@@ -52,6 +56,12 @@ ToolOptions parseToolOptions(const std::vector<std::string>& arguments) {
         options.usageError = "--bin needs a folder";
       } else {
         options.bin = arguments[++i];
+      }
+    } else if (argument == "--program") {
+      if (!hasValue || !isFullWindowsPath(arguments[i + 1])) {
+        options.usageError = "--program needs the full path of an executable (C:\\... or \\\\server\\...)";
+      } else {
+        options.inventory.program = arguments[++i];
       }
     } else if (argument == "--timeout") {
       double seconds = 0;

@@ -10,7 +10,7 @@ namespace gpu_inventory {
 
 struct ToolOptions {
   std::string bin;  // empty: the folder of inventory.exe
-  InventoryOptions inventory;
+  InventoryOptions inventory;  // program: none unless --program gave one
   bool json = false;
   bool help = false;
   bool version = false;

@@ -1,7 +1,8 @@
 // What a probe prints is untrusted input to the parent: any bytes, with any exit code, must give
 // a verdict (garbled at worst) and a printable inventory, never an exception, crash or hang, in
 // time proportional to the bytes (libFuzzer's -timeout catches a reading that is not); both
-// orders list every adapter once, software ones last.
+// orders list every adapter once, software ones last. The same bytes as the registry's graphics
+// settings choose no adapter that is not there.
 #include <cstddef>
 #include <algorithm>
 #include <cstdint>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "gpu_inventory/inventory.h"
+#include "graphics_settings.h"
 #include "inventory_output.h"
 
 using namespace gpu_inventory;
@@ -76,8 +78,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     quarry = readQuarryRun(crashed);
   }
   std::vector<BrindleRun> brindle(fennel.adapters.size(), readBrindleRun(child));
+  const RegistryValue value{RegistryValue::Type::string, child.output};
   const Inventory inventory = joinInventory(std::move(fennel), std::move(quarry), std::move(brindle),
-                                            std::move(withoutLayers), std::move(sorrel));
+                                            std::move(withoutLayers), std::move(sorrel),
+                                            graphicsSettingsOf("C:\\p.exe", value, value));
   const std::string document = inventoryDocument(inventory);
   const std::string table = inventoryTable(inventory);
   if (document.empty() || document.back() != '\n' || table.empty()) __builtin_trap();
@@ -87,6 +91,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       !wholeOrder(inventory.order.minimumPower, inventory.adapters)) {
     __builtin_trap();
   }
+  if (inventory.chosenAdapter && *inventory.chosenAdapter >= inventory.adapters.size()) __builtin_trap();
   for (const AdapterInventory& entry : inventory.adapters) {
     const std::optional<std::uint64_t> free = freeDedicatedMemory(entry);
     if (free && *free > entry.adapter.dedicatedVideoMemory) __builtin_trap();

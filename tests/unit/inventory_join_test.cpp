@@ -21,6 +21,8 @@
 
 #include "command_line.h"
 #include "gpu_inventory/inventory.h"
+#include "gpu_inventory/this_process.h"
+#include "graphics_settings.h"
 #include "inventory_output.h"
 #include "tool_options.h"
 
@@ -108,6 +110,7 @@ struct JoinCase {
   std::uint32_t quarryExit;
   std::vector<std::vector<std::string>> perAdapter;  // device names, adapter by adapter
   std::vector<std::string> others;
+  OrderSource from;  // with a sorrel run that ranks every adapter of fennelDoc
 };
 
 class JoinTest : public testing::TestWithParam<JoinCase> {};
@@ -115,23 +118,32 @@ class JoinTest : public testing::TestWithParam<JoinCase> {};
 TEST_P(JoinTest, DevicesFollowTheirAdapterByLuid) {
   const JoinCase& c = GetParam();
   FennelRun fennel = readFennelRun(answer(c.fennel, c.fennelExit));
-  const Inventory inventory = joinInventory(fennel, readQuarryRun(answer(c.quarry, c.quarryExit)),
-                                            std::vector<BrindleRun>(fennel.adapters.size()));
+  Inventory inventory = joinInventory(fennel, readQuarryRun(answer(c.quarry, c.quarryExit)),
+                                      std::vector<BrindleRun>(fennel.adapters.size()));
   std::vector<std::vector<std::string>> perAdapter;
   for (const AdapterInventory& entry : inventory.adapters) perAdapter.push_back(names(entry.vulkanDevices));
   EXPECT_EQ(perAdapter, c.perAdapter);
   EXPECT_EQ(names(inventory.otherVulkanDevices), c.others);
-  EXPECT_EQ(inventory.order.from, OrderSource::rule);  // no sorrel run, even for no adapters
+  EXPECT_EQ(inventory.order.from, OrderSource::rule);  // no sorrel run
+  // Windows' order only where Windows ranked a hardware adapter.
+  const SorrelRun sorrel = readSorrelRun(answer(sorrelJson({stateJson(20, 0, "0", "2"), stateJson(10, 0, "1", "1"),
+                                                            stateJson(30, -1, "2", "0")})));
+  inventory = joinInventory(fennel, readQuarryRun(answer(c.quarry, c.quarryExit)),
+                            std::vector<BrindleRun>(fennel.adapters.size()), std::nullopt, sorrel);
+  EXPECT_EQ(inventory.order.from, c.from);
 }
 
 INSTANTIATE_TEST_SUITE_P(Documents, JoinTest, testing::Values(
     JoinCase{"by_luid_in_vkindex_order", fennelDoc, 0, quarryDoc, 0,
-             {{"Twin A", "Twin layered"}, {"Twin B"}, {}}, {"llvmpipe", "Elsewhere"}},
+             {{"Twin A", "Twin layered"}, {"Twin B"}, {}}, {"llvmpipe", "Elsewhere"}, OrderSource::windows},
     JoinCase{"no_adapters", R"({"schema":1,"dxcoreAvailable":false,"adapters":[]})", 0, quarryDoc, 0,
-             {}, {"Twin A", "Twin B", "Twin layered", "llvmpipe", "Elsewhere"}},
+             {}, {"Twin A", "Twin B", "Twin layered", "llvmpipe", "Elsewhere"}, OrderSource::rule},
+    JoinCase{"only_a_software_adapter", "{\"schema\":1,\"dxcoreAvailable\":false,\"adapters\":[" +
+             adapterJson("Microsoft Basic Render Driver", 20, 0, 0x1414, 0x8C) + "]}", 0, quarryDoc, 0,
+             {{"Twin A", "Twin layered"}}, {"Twin B", "llvmpipe", "Elsewhere"}, OrderSource::rule},
     JoinCase{"fennel_failed_drops_no_device", R"({"schema":1,"error":{"code":"dxgi_failed","message":"x"}})", 1,
-             quarryDoc, 0, {}, {"Twin A", "Twin B", "Twin layered", "llvmpipe", "Elsewhere"}},
-    JoinCase{"quarry_failed", fennelDoc, 0, quarryError, 1, {{}, {}, {}}, {}}),
+             quarryDoc, 0, {}, {"Twin A", "Twin B", "Twin layered", "llvmpipe", "Elsewhere"}, OrderSource::rule},
+    JoinCase{"quarry_failed", fennelDoc, 0, quarryError, 1, {{}, {}, {}}, {}, OrderSource::windows}),
     [](const testing::TestParamInfo<JoinCase>& p) { return std::string(p.param.label); });
 
 // An integrated GPU, the Basic Render Driver without the software flag, a small and a large
@@ -211,6 +223,65 @@ INSTANTIATE_TEST_SUITE_P(Documents, SorrelJoinTest, testing::Values(
                    {integratedState, warpState, smallState, stateJson(30, 0, "0", "1")}, {gib / 2, std::nullopt, 0, std::nullopt},
                    ruleHigh, ruleLow, "rule", {ruleChoice + "sorrel gave no whole order of the hardware adapters)"}}),
     [](const testing::TestParamInfo<SorrelJoinCase>& p) { return std::string(p.param.label); });
+
+struct ChosenCase {
+  const char* label;
+  std::optional<std::string> setting;  // none: no value for the program
+  std::optional<std::uint32_t> chosen;
+  std::string line;                    // the table's line, "" for none
+};
+
+TEST(JoinInventory, TheAdapterTheUserChoseForTheProgram) {
+  // Windows' order: high performance Small (2) first, minimum power Integrated (0) first.
+  const std::string windowsOrder = sorrelJson({smallState, integratedState, warpState, bigState});
+  const std::string program = "python.exe is set to ";
+  const std::vector<ChosenCase> cases = {
+      {"no setting", std::nullopt, std::nullopt, ""},
+      {"let Windows decide", "GpuPreference=0;", std::nullopt, program + "Let Windows decide in Windows' graphics settings\n"},
+      {"high performance", "GpuPreference=2;", 2, program + "High performance in Windows' graphics settings: Small (20:0)\n"},
+      {"power saving", "GpuPreference=1;", 0, program + "Power saving in Windows' graphics settings: Integrated (10:0)\n"},
+      {"one GPU", "SpecificAdapter=8086&0001&00000000;GpuPreference=1073741824;", 0,
+       program + "the GPU 8086&0001&00000000 in Windows' graphics settings: Integrated (10:0)\n"},
+      {"one of twins", "SpecificAdapter=10DE&0009&1;GpuPreference=1073741824;", std::nullopt,
+       program + "the GPU 10DE&0009&00000001 in Windows' graphics settings, which no single adapter here has\n"},
+      {"a GPU not here", "SpecificAdapter=1002&73FF&1;GpuPreference=1073741824;", std::nullopt,
+       program + "the GPU 1002&73FF&00000001 in Windows' graphics settings, which no single adapter here has\n"},
+      {"other", "GpuPreference=7;", std::nullopt,
+       "python.exe has a setting in Windows' graphics settings that the inventory cannot read: \"GpuPreference=7;\"\n"},
+  };
+  for (const ChosenCase& c : cases) {
+    RegistryValue value;
+    if (c.setting) value = {RegistryValue::Type::string, *c.setting};
+    const Inventory inventory = joinInventory(
+        readFennelRun(answer(orderFennel)), readQuarryRun(answer(quarryError, 1)), std::vector<BrindleRun>(4),
+        std::nullopt, readSorrelRun(answer(windowsOrder)),
+        graphicsSettingsOf("C:\\Python\\python.exe", value, {RegistryValue::Type::string, "HighPerfAdapter=10DE&0009&0;"}));
+    EXPECT_EQ(inventory.chosenAdapter, c.chosen) << c.label;
+    const Json document = Json::parse(inventoryDocument(inventory));
+    EXPECT_EQ(document["graphicsSettings"],
+              Json({{"program", "C:\\Python\\python.exe"},
+                    {"preference", c.setting ? Json(preferenceName(*inventory.graphicsSettings.preference)) : Json(nullptr)},
+                    {"setting", c.setting ? Json(*c.setting) : Json(nullptr)},
+                    {"globalSetting", "HighPerfAdapter=10DE&0009&0;"},
+                    {"chosenAdapter", c.chosen ? Json(*c.chosen) : Json(nullptr)}})) << c.label;
+    const std::string table = inventoryTable(inventory);
+    EXPECT_EQ(table.find("python.exe") != std::string::npos, !c.line.empty()) << table;
+    EXPECT_TRUE(c.line.empty() || table.find("\n" + c.line) != std::string::npos) << c.label << "\n" << table;
+  }
+  // Without adapters nothing is chosen; without a program nothing is said of one.
+  Inventory none = joinInventory({}, {}, {}, std::nullopt, {}, graphicsSettingsOf("C:\\p.exe", {RegistryValue::Type::string, "GpuPreference=2"}, {}));
+  EXPECT_EQ(none.chosenAdapter, std::nullopt);
+  EXPECT_EQ(Json::parse(inventoryDocument(joinInventory({}, {}, {})))["graphicsSettings"],
+            Json::parse(R"({"program":null,"preference":null,"setting":null,"globalSetting":null,"chosenAdapter":null})"));
+}
+
+TEST(ThisProcess, APositionIsFoundByLuidAndNeverForTheZeroLuid) {
+  const std::vector<AdapterLuid> order = {{0, 0}, {7, -1}, {5, 0}};
+  EXPECT_EQ(positionOf({5, 0}, order), 2u);
+  EXPECT_EQ(positionOf({7, -1}, order), 1u);
+  EXPECT_EQ(positionOf({7, 0}, order), std::nullopt);
+  EXPECT_EQ(positionOf({0, 0}, order), std::nullopt);  // an adapter whose description was unreadable
+}
 
 struct VulkanKindCase {
   const char* driverId;  // nullptr: none
@@ -548,11 +619,13 @@ TEST(InventoryOutput, DocumentAndTableSayWhatEachProbeDid) {
   ChildRun hung;
   hung.started = hung.timedOut = true;
   hung.timeoutSeconds = 30;
+  ChildRun answeredThenHung = hung;  // a driver that hangs while brindle lets go of it
+  answeredThenHung.output = match + "\n";
   std::string onD3d12 = match;
   onD3d12.replace(onD3d12.find("\"platform\":\"P\""), 14, "\"platform\":\"OpenCLOn12\"");
   const Inventory inventory = joinInventory(
       fennel, readQuarryRun(answer(quarryDoc)),
-      {readBrindleRun(answer(match)), readBrindleRun(hung),
+      {readBrindleRun(answeredThenHung), readBrindleRun(hung),
        readBrindleRun(answer(R"({"schema":1,"matched":false,"error":{"code":"dxgi_adapter_not_found","message":"m"}})", 1)),
        readBrindleRun(answer(onD3d12))});
   const std::string text = inventoryDocument(inventory);
@@ -561,7 +634,7 @@ TEST(InventoryOutput, DocumentAndTableSayWhatEachProbeDid) {
   std::vector<std::string> keys;
   for (const auto& item : document.items()) keys.push_back(item.key());
   EXPECT_EQ(keys, (std::vector<std::string>{"schema", "fennel", "quarry", "vulkanFrom", "sorrel", "order",
-                                            "adapters", "otherVulkanDevices"}));
+                                            "graphicsSettings", "adapters", "otherVulkanDevices"}));
   EXPECT_EQ(document["sorrel"], Json::parse(R"({"outcome":"notRun","exitCode":null,"seconds":0.0,"problem":"not run"})"));
   EXPECT_EQ(document["schema"], 2);
   EXPECT_EQ(document["vulkanFrom"], "quarry");
@@ -584,14 +657,19 @@ TEST(InventoryOutput, DocumentAndTableSayWhatEachProbeDid) {
   EXPECT_EQ(kinds, (std::vector<std::string>{"hardware/native", "hardware/null", "hardware/null", "software/translation"}));
   EXPECT_EQ(document["adapters"][1]["brindle"]["exitCode"], nullptr);
   EXPECT_EQ(document["adapters"][1]["brindle"]["outcome"], "timedOut");
+  EXPECT_FALSE(document["adapters"][1]["brindle"].contains("endedAtLimit"));
+  EXPECT_EQ(document["adapters"][0]["brindle"]["outcome"], "answered");
+  EXPECT_EQ(document["adapters"][0]["brindle"]["exitCode"], nullptr);
+  EXPECT_EQ(document["adapters"][0]["brindle"]["endedAtLimit"], true);
 
   const std::string table = inventoryTable(inventory);
   // A line feed in a driver's name does not break the table: a header, a rule, four rows, the
-  // choices, two devices.
-  EXPECT_EQ(std::count(table.begin(), table.end(), '\n'), 9) << table;
+  // choices, the run that was ended, two devices.
+  EXPECT_EQ(std::count(table.begin(), table.end(), '\n'), 10) << table;
   const std::string otherRow = "Other GPU" + std::string(31 + 2, ' ') + "30:-1";  // the widest name has 40
   for (const std::string& cell : std::vector<std::string>{"#0 Twin A (preferred); #2 Twin layered (translation)", "P / D (#1, by luid)\n",
                            "brindle timed out: no answer within 30 s", "brindle failed: dxgi_adapter_not_found: m",
+                           "\nbrindle on Twin printed its whole answer, then did not end within its time limit and was ended\n",
                            "Vulkan device of no DXGI adapter: #3 llvmpipe (software, no LUID)",
                            "Microsoft Basic Render Driver (software)  40:0", "OpenCLOn12 / D (#1, by luid) (translation)",
                            "20:0" + std::string(8, ' ') + "8.0 GiB", otherRow}) {
@@ -606,6 +684,7 @@ struct OptionsCase {
   long long timeoutMs;
   bool sequential, json, help;
   bool version = false;
+  std::optional<std::string> program = std::nullopt;
 };
 
 class OptionsTest : public testing::TestWithParam<OptionsCase> {};
@@ -621,6 +700,7 @@ TEST_P(OptionsTest, Parsed) {
   EXPECT_EQ(options.json, c.json);
   EXPECT_EQ(options.help, c.help);
   EXPECT_EQ(options.version, c.version);
+  EXPECT_EQ(options.inventory.program, c.program);
 }
 
 INSTANTIATE_TEST_SUITE_P(CommandLines, OptionsTest, testing::Values(
@@ -635,7 +715,14 @@ INSTANTIATE_TEST_SUITE_P(CommandLines, OptionsTest, testing::Values(
     OptionsCase{"past_a_day", {"--timeout", "86401"}, "--timeout", 0, false, false, false},
     OptionsCase{"no_seconds", {"--timeout"}, "--timeout", 0, false, false, false},
     OptionsCase{"no_folder", {"--bin"}, "--bin", 0, false, false, false},
-    OptionsCase{"unknown", {"--fast"}, "unknown option: --fast", 0, false, false, false}),
+    OptionsCase{"unknown", {"--fast"}, "unknown option: --fast", 0, false, false, false},
+    OptionsCase{"program", {"--program", "C:\\Python 3\\python.exe"}, "", 30000, false, false, false, false, "C:\\Python 3\\python.exe"},
+    OptionsCase{"program_on_a_share", {"--program", "\\\\host\\share\\a.exe"}, "", 30000, false, false, false, false, "\\\\host\\share\\a.exe"},
+    OptionsCase{"program_relative", {"--program", "python.exe"}, "--program needs the full path", 0, false, false, false},
+    OptionsCase{"program_on_a_drive_relative", {"--program", "C:python.exe"}, "--program", 0, false, false, false},
+    OptionsCase{"program_with_slashes", {"--program", "C:/Python/python.exe"}, "--program", 0, false, false, false},
+    OptionsCase{"program_rooted", {"--program", "\\python.exe"}, "--program", 0, false, false, false},
+    OptionsCase{"program_missing", {"--program"}, "--program", 0, false, false, false}),
     [](const testing::TestParamInfo<OptionsCase>& p) { return std::string(p.param.label); });
 
 TEST(CommandLine, EachArgumentComesBackAsItWasGiven) {

@@ -8,6 +8,7 @@
 #include <tuple>
 
 #include "gpu_inventory/probe_documents.h"
+#include "graphics_settings.h"
 #include "strict_json.h"
 
 namespace {
@@ -103,6 +104,19 @@ TEST_P(VerdictTest, OutcomeAndProblem) {
   EXPECT_NE(run.problem.find(c.problem), std::string::npos) << run.problem;
   EXPECT_EQ(run.problem.empty(), c.outcome == Outcome::answered) << run.problem;
   EXPECT_EQ(!run.document.is_null(), c.keepsDocument);
+  // A whole document before the limit is kept, with no exit code, and says it was ended.
+  EXPECT_EQ(run.endedAtLimit, c.timedOut && c.keepsDocument);
+  if (c.timedOut) {
+    EXPECT_EQ(run.exitCode, std::nullopt);
+  }
+  if (c.probe == Probe::fennel && c.outcome == Outcome::answered) {
+    ChildRun child;
+    child.started = true;
+    child.timedOut = c.timedOut;
+    if (!c.timedOut) child.exitCode = c.exitCode;
+    child.output = c.output;
+    EXPECT_FALSE(readFennelRun(child).adapters.empty());
+  }
 }
 
 const std::string lf = "\n";
@@ -163,7 +177,10 @@ INSTANTIATE_TEST_SUITE_P(Runs, VerdictTest, testing::Values(
     VerdictCase{"a_mebibyte_of_objects", Probe::fennel, mebibyteOfObjects() + lf, 0, Outcome::garbled, false, "document: more than 64 entries"},
     VerdictCase{"a_mebibyte_of_keys", Probe::brindle, mebibyteOfKeys() + lf, 0, Outcome::garbled, false, "document: more than 7 keys"},
     VerdictCase{"read_failed", Probe::fennel, fennelDoc + lf, 0, Outcome::garbled, false, "reading its output failed: broken (error 6)", false, false, true, 6},
-    VerdictCase{"document_then_hang", Probe::fennel, fennelDoc + lf, 0, Outcome::timedOut, true, "printed its document but did not end within 30 s", true},
+    VerdictCase{"document_then_hang", Probe::fennel, fennelDoc + lf, 0, Outcome::answered, true, "", true},
+    VerdictCase{"error_document_then_hang", Probe::quarry, error(2, "vulkan_init_failed") + lf, 0, Outcome::failed, true, "vulkan_init_failed: m", true},
+    VerdictCase{"half_a_document_then_hang", Probe::fennel, fennelDoc.substr(0, 20), 0, Outcome::timedOut, false, "no answer within 30 s", true},
+    VerdictCase{"vkindex_twice", Probe::quarry, replaced(quarryDoc, "]}", "," + replaced(device, "\"luidLowPart\":4", "\"luidLowPart\":5") + "]}") + lf, 0, Outcome::garbled, false, "devices[1]: the vkIndex of devices[0]"},
     VerdictCase{"hang", Probe::fennel, "", 0, Outcome::timedOut, false, "no answer within 30 s", true},
     VerdictCase{"flood", Probe::quarry, quarryDoc + lf, 0, Outcome::garbled, false, "more than 1 MiB", false, true},
     VerdictCase{"missing_executable", Probe::fennel, "", 0, Outcome::couldNotStart, false, "fennel.exe: not found (error 2)", false, false, false}),
@@ -173,13 +190,14 @@ TEST(Reading, NamesThatAreNotUtf8AreReadWithReplacementCharacters) {
   ChildRun child;
   child.started = true;
   child.exitCode = 0;
-  child.output = replaced(fennelDoc, "\"A\"", "\"A\xFF\xC3(\xE0\x80\xF0\x9F\x98\x80\"") + lf;
+  child.output = replaced(fennelDoc, "\"A\"", "\"A\xFF\xC3(\xE0\x80\xC0\xAF\xF0\x9F\x98\x80\"") + lf;
   const FennelRun fennel = readFennelRun(child);
   ASSERT_EQ(fennel.run.outcome, Outcome::answered) << fennel.run.problem;
   // Each ill-formed sequence (a lone byte, a lead without its continuation, an overlong
-  // beginning) becomes one U+FFFD; a well-formed character stays.
+  // beginning, a two-byte overlong form's lead and its continuation, as a Latin-1 text can hold)
+  // becomes one U+FFFD each; a well-formed character stays.
   EXPECT_EQ(fennel.adapters.at(0).name,
-            "A\xEF\xBF\xBD\xEF\xBF\xBD(\xEF\xBF\xBD\xEF\xBF\xBD\xF0\x9F\x98\x80");
+            "A\xEF\xBF\xBD\xEF\xBF\xBD(\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD\xF0\x9F\x98\x80");
   EXPECT_EQ(fennel.adapters.at(0).luidHighPart, -5);
   EXPECT_EQ(repairUtf8("\xED\xA0\x80"), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");  // a surrogate
 }
@@ -202,6 +220,104 @@ TEST(Reading, EachOfSorrelsFieldsLandsInItsMember) {
             std::make_tuple(std::optional<std::uint32_t>(9), std::optional<std::uint16_t>(65535), std::optional<std::uint16_t>(0)));
   EXPECT_EQ(a.driverVersion, "65535.0.10.99");
   EXPECT_EQ(a.asPrinted, nlohmann::ordered_json::parse(state));
+}
+
+}  // namespace
+
+namespace {
+
+using Type = RegistryValue::Type;
+
+RegistryValue text(const std::string& value) { return {Type::string, value}; }
+
+struct SettingsCase {
+  const char* label;
+  RegistryValue value;
+  std::optional<GpuPreference> preference;
+  std::optional<std::string> kept;  // the setting as the document holds it
+  std::optional<PciIds> adapter;
+};
+
+const PciIds rtx{0x10DE, 0x2684, 0x88AC1043};
+const std::string manyCharacters(4096, 'x');
+std::string repeated(const std::string& unit, std::size_t times) {
+  std::string all;
+  for (std::size_t i = 0; i < times; ++i) all += unit;
+  return all;
+}
+
+TEST(GraphicsSettings, EachValueIsReadAsTheRulesMakeIt) {
+  const auto other = GpuPreference::other;
+  const std::vector<SettingsCase> cases = {
+      {"no value", {}, std::nullopt, std::nullopt, std::nullopt},
+      {"let Windows decide", text("GpuPreference=0;"), GpuPreference::unspecified, "GpuPreference=0;", std::nullopt},
+      {"power saving", text("GpuPreference=1;"), GpuPreference::minimumPower, "GpuPreference=1;", std::nullopt},
+      {"high performance", text("GpuPreference=2;"), GpuPreference::highPerformance, "GpuPreference=2;", std::nullopt},
+      {"last token without ;", text("GpuPreference=2"), GpuPreference::highPerformance, "GpuPreference=2", std::nullopt},
+      {"unknown and empty tokens", text(";SwapEffectUpgradeEnable=1;;GpuPreference=1;AutoHDREnable=1"),
+       GpuPreference::minimumPower, ";SwapEffectUpgradeEnable=1;;GpuPreference=1;AutoHDREnable=1", std::nullopt},
+      {"repeated alike", text("GpuPreference=2;GpuPreference=02;"), GpuPreference::highPerformance, "GpuPreference=2;GpuPreference=02;", std::nullopt},
+      {"one GPU", text("SpecificAdapter=10DE&2684&88AC1043;GpuPreference=1073741824;"), GpuPreference::specificAdapter,
+       "SpecificAdapter=10DE&2684&88AC1043;GpuPreference=1073741824;", rtx},
+      {"one GPU in lower case", text("GpuPreference=1;SpecificAdapter=10de&2684&88ac1043"), GpuPreference::specificAdapter,
+       "GpuPreference=1;SpecificAdapter=10de&2684&88ac1043", rtx},
+      {"one GPU named twice alike", text("SpecificAdapter=10DE&2684&88AC1043;SpecificAdapter=10de&2684&88ac1043;"),
+       GpuPreference::specificAdapter, "SpecificAdapter=10DE&2684&88AC1043;SpecificAdapter=10de&2684&88ac1043;", rtx},
+      {"two GPUs beside power saving", text("SpecificAdapter=10DE&2684&1;SpecificAdapter=1002&73FF&1;GpuPreference=1;"),
+       GpuPreference::minimumPower, "SpecificAdapter=10DE&2684&1;SpecificAdapter=1002&73FF&1;GpuPreference=1;", std::nullopt},
+      {"two fields beside another number", text("SpecificAdapter=10DE&2684;GpuPreference=1073741824;"), other,
+       "SpecificAdapter=10DE&2684;GpuPreference=1073741824;", std::nullopt},
+      {"not hexadecimal beside high performance", text("SpecificAdapter=10DE&XYZ&0;GpuPreference=2;"),
+       GpuPreference::highPerformance, "SpecificAdapter=10DE&XYZ&0;GpuPreference=2;", std::nullopt},
+      {"an empty field", text("SpecificAdapter=&2684&1;"), other, "SpecificAdapter=&2684&1;", std::nullopt},
+      {"nine digits in a field", text("SpecificAdapter=123456789&1&1;"), other, "SpecificAdapter=123456789&1&1;", std::nullopt},
+      {"four fields", text("SpecificAdapter=1&2&3&4;"), other, "SpecificAdapter=1&2&3&4;", std::nullopt},
+      {"another number", text("GpuPreference=3;"), other, "GpuPreference=3;", std::nullopt},
+      {"past 32 bits", text("GpuPreference=4294967298;"), other, "GpuPreference=4294967298;", std::nullopt},
+      {"two that disagree", text("GpuPreference=2;GpuPreference=1;"), other, "GpuPreference=2;GpuPreference=1;", std::nullopt},
+      {"no number", text("GpuPreference=;"), other, "GpuPreference=;", std::nullopt},
+      {"a sign", text("GpuPreference=+2;"), other, "GpuPreference=+2;", std::nullopt},
+      {"a space", text("GpuPreference= 2;"), other, "GpuPreference= 2;", std::nullopt},
+      {"a name in other case", text("gpupreference=2;"), other, "gpupreference=2;", std::nullopt},
+      {"no equals sign", text("GpuPreference;"), other, "GpuPreference;", std::nullopt},
+      {"no GpuPreference", text("SwapEffectUpgradeEnable=1;"), other, "SwapEffectUpgradeEnable=1;", std::nullopt},
+      {"empty", text(""), other, "", std::nullopt},
+      {"not a string", {Type::other, ""}, other, std::nullopt, std::nullopt},
+      {"read to its first NUL", text(std::string("GpuPreference=2;\0GpuPreference=1;", 33)), GpuPreference::highPerformance,
+       "GpuPreference=2;", std::nullopt},
+      {"read no further than 4096 characters", text(manyCharacters + ";GpuPreference=2;"), other, manyCharacters, std::nullopt},
+      {"4096 characters, not bytes", text(repeated("\xC3\xA9", 4095) + "GpuPreference=2;"), other,
+       repeated("\xC3\xA9", 4095) + "G", std::nullopt},
+      {"a mebibyte of tokens", text("GpuPreference=2;" + std::string(1 << 20, ';')), GpuPreference::highPerformance,
+       "GpuPreference=2;" + std::string(4080, ';'), std::nullopt},
+  };
+  for (const SettingsCase& c : cases) {
+    const GraphicsSettings settings = graphicsSettingsOf("C:\\Python\\python.exe", c.value, {});
+    EXPECT_EQ(settings.program, "C:\\Python\\python.exe") << c.label;
+    EXPECT_EQ(settings.preference, c.preference) << c.label;
+    EXPECT_EQ(settings.setting, c.kept) << c.label;
+    EXPECT_TRUE(settings.specificAdapter == c.adapter) << c.label;
+    EXPECT_EQ(settings.globalSetting, std::nullopt) << c.label;
+  }
+  // No program: nothing is looked up for it.
+  EXPECT_EQ(graphicsSettingsOf(std::nullopt, text("GpuPreference=2;"), {}).preference, std::nullopt);
+}
+
+TEST(GraphicsSettings, TheGlobalValueNamesWindowsHighPerformanceGpu) {
+  const std::vector<SettingsCase> cases = {
+      {"none", {}, std::nullopt, std::nullopt, std::nullopt},
+      {"named", text("SwapEffectUpgradeEnable=1;HighPerfAdapter=10DE&2684&88AC1043"), std::nullopt,
+       "SwapEffectUpgradeEnable=1;HighPerfAdapter=10DE&2684&88AC1043", rtx},
+      {"malformed", text("HighPerfAdapter=10DE&2684;"), std::nullopt, "HighPerfAdapter=10DE&2684;", std::nullopt},
+      {"two that disagree", text("HighPerfAdapter=10DE&2684&1;HighPerfAdapter=10DE&2685&1;"), std::nullopt,
+       "HighPerfAdapter=10DE&2684&1;HighPerfAdapter=10DE&2685&1;", std::nullopt},
+      {"not a string", {Type::other, ""}, std::nullopt, std::nullopt, std::nullopt},
+  };
+  for (const SettingsCase& c : cases) {
+    const GraphicsSettings settings = graphicsSettingsOf(std::nullopt, text("GpuPreference=2;"), c.value);
+    EXPECT_EQ(settings.globalSetting, c.kept) << c.label;
+    EXPECT_TRUE(settings.highPerformanceAdapter == c.adapter) << c.label;
+  }
 }
 
 }  // namespace

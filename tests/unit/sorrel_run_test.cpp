@@ -175,6 +175,14 @@ INSTANTIATE_TEST_SUITE_P(
                     w.devices.push_back(second);
                   },
                   kNoChange, {{"pciBus", 4}}},
+        QueryCase{"a_second_device_with_the_luid_changes_nothing",
+                  [](auto& w) {
+                    Device second = w.devices[2];
+                    second.bus = 7;
+                    second.address = 0x00030000u;
+                    w.devices.push_back(second);
+                  },
+                  kNoChange, kNoChange},
         QueryCase{"luid_of_another_type",
                   [](auto& w) { w.devices[0].luidType = kPropertyTypeUint32; }, kNoChange,
                   kNoLocation},

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "device_kinds.h"
+#include "graphics_settings.h"
 #include "probe_documents.h"
 
 namespace gpu_inventory {
@@ -23,6 +24,9 @@ struct InventoryOptions {
   // When quarry neither answers nor fails to start, run it once more with every implicit
   // Vulkan layer disabled (a broken overlay or capture layer can crash or hang any instance).
   bool retryQuarryWithoutImplicitLayers = true;
+  // The program whose graphics settings are read: the full path of its executable (UTF-8).
+  // None: this process's own executable; empty: no program (only the global setting is read).
+  std::optional<std::string> program{};
 };
 
 struct InventoryVulkanDevice {
@@ -68,6 +72,8 @@ struct Inventory {
   VulkanSource vulkanFrom = VulkanSource::none;
   SorrelRun sorrel;
   AdapterOrder order;                                     // adapterOrder(*this), made by the join
+  GraphicsSettings graphicsSettings;                      // for InventoryOptions::program
+  std::optional<std::uint32_t> chosenAdapter;             // chosenAdapterOf(*this), made by the join
   std::vector<AdapterInventory> adapters;                 // in fennel's order, when fennel answered
   std::vector<InventoryVulkanDevice> otherVulkanDevices;  // the devices that no adapter claims
 };
@@ -83,6 +89,12 @@ std::optional<std::uint64_t> freeDedicatedMemory(const AdapterInventory& entry);
 // integrated ones first, then fennel's order. Either way adapters of kind software come last.
 AdapterOrder adapterOrder(const Inventory& inventory);
 
+// The position in Inventory::adapters of the GPU that the user chose for the program in Windows'
+// graphics settings: for highPerformance the first of order.highPerformance, for minimumPower
+// the first of order.minimumPower, for specificAdapter the one adapter with the vendor and
+// device ids it names (none when no adapter, or more than one, has them); none otherwise.
+std::optional<std::uint32_t> chosenAdapterOf(const Inventory& inventory);
+
 // The preferred Vulkan device of an adapter, or nullptr: a pointer into the entry.
 const VulkanDevice* preferredVulkanDevice(const AdapterInventory& entry);
 const VulkanDevice* preferredVulkanDevice(const AdapterInventory&& entry) = delete;
@@ -93,7 +105,8 @@ using ProbeRunner = std::function<ChildRun(const ProbeRequest& request)>;
 
 // Runs fennel.exe, quarry.exe and sorrel.exe from the folder together, then brindle.exe for each adapter
 // as soon as fennel has answered (and quarry once more without implicit layers when it ran and
-// did not answer, unless the options say not to), and joins the answers. The folder is made a full path once,
+// did not answer, unless the options say not to), reads the program's graphics settings (one
+// registry key) and joins the answers. The folder is made a full path once,
 // before the first run, so the current directory plays no part after that: give the folder
 // where you put the probes (thisExecutableFolder() when they ship beside your program), never
 // a relative one that someone else's download folder could satisfy. An exception from the
@@ -104,11 +117,11 @@ Inventory takeInventory(const std::string& folder, const InventoryOptions& optio
 
 // The join alone: brindleRuns holds one run per adapter of fennel's, in its order; an adapter
 // without one has a brindle run whose outcome is notRun, and without a sorrel run (outcome
-// notRun) no adapter has a state. The Vulkan devices come from quarry when it answered, else
+// notRun) no adapter has a state. The graphics settings are kept as given. The Vulkan devices come from quarry when it answered, else
 // from the run without implicit layers when that one answered.
 Inventory joinInventory(FennelRun fennel, QuarryRun quarry, std::vector<BrindleRun> brindleRuns,
                         std::optional<QuarryRun> quarryWithoutImplicitLayers = std::nullopt,
-                        SorrelRun sorrel = {});
+                        SorrelRun sorrel = {}, GraphicsSettings graphicsSettings = {});
 
 // brindle's arguments for one adapter.
 std::vector<std::string> brindleArguments(const FennelAdapter& adapter);

@@ -56,7 +56,8 @@ struct ProbeRequest {
 // exception included, everything it started is terminated with it. Windows only.
 ChildRun runProbe(const ProbeRequest& request);
 
-// The closed list of verdicts on a run, and notRun for a run that never happened.
+// The closed list of verdicts on a run, and notRun for a run that never happened. timedOut: no
+// whole document before the limit.
 enum class Outcome { notRun, answered, failed, crashed, timedOut, couldNotStart, garbled };
 
 const char* outcomeName(Outcome outcome);  // "answered", "timedOut"... as in the JSON document
@@ -70,6 +71,10 @@ struct ProbeRun {
   Outcome outcome = Outcome::notRun;
   std::optional<std::uint32_t> exitCode;  // the unsigned 32-bit value, when the probe ended itself
   double seconds = 0;
+  // The probe printed its whole document but did not end by itself within its limit, and was
+  // ended: the outcome is the document's (answered, failed or crashed), with no exit code. A
+  // driver that hangs while the probe releases it, after printing, does this.
+  bool endedAtLimit = false;
   std::string problem;                    // what was seen; empty when answered
   nlohmann::ordered_json document;        // the probe's valid document as printed, or null
   std::optional<ProbeError> error;        // the error object of an error document
