@@ -50,7 +50,7 @@ GOOD = {
         b'{"schema":1,"error":{"code":"platform_crashed","message":"exception 0xC0000005 in PDH"}}',
     ],
     "inventory": [
-        b'{"schema":2,"fennel":{"outcome":"answered","exitCode":0,"seconds":0.3,"document":{"schema":1,'
+        b'{"schema":2,"fennel":{"outcome":"answered","exitCode":null,"seconds":30.0,"endedAtLimit":true,"document":{"schema":1,'
         b'"dxcoreAvailable":false,"adapters":[{"index":0,"name":"A","vendorId":1,"deviceId":1,'
         b'"dedicatedVideoMemory":1,"luidLowPart":5,"luidHighPart":0,"isIntegratedGpu":true}]}},'
         b'"quarry":{"outcome":"failed","exitCode":1,"seconds":0.1,"problem":"new_code: m",'
@@ -61,6 +61,8 @@ GOOD = {
         b'"vulkanFrom":"quarryWithoutImplicitLayers",'
         b'"sorrel":{"outcome":"answered","exitCode":0,"seconds":0.2,"document":{"schema":1,"adapters":[' + SORREL_ADAPTER + b']}},'
         b'"order":{"highPerformance":[0],"minimumPower":[0],"from":"windows"},'
+        b'"graphicsSettings":{"program":"C:\\\\Python\\\\python.exe","preference":"highPerformance",'
+        b'"setting":"SwapEffectUpgradeEnable=1;GpuPreference=2;","globalSetting":null,"chosenAdapter":0},'
         b'"adapters":[{"adapter":{"index":0,"name":"A","vendorId":1,"deviceId":1,"dedicatedVideoMemory":1,'
         b'"luidLowPart":5,"luidHighPart":0,"isIntegratedGpu":true},"kind":"hardware","state":' + SORREL_ADAPTER + b','
         b'"freeDedicatedMemory":0,"vulkanDevices":[],"preferredVulkanDevice":null,'
@@ -159,6 +161,17 @@ BAD = [
     ("inventory", 0, lambda d: d["adapters"][0].update(freeDedicatedMemory=-1), "negative free memory"),
     ("inventory", 0, lambda d: d["adapters"][0].update(state=None), "free memory without a state"),
     ("inventory", 0, sorrel_crashed(order_from="windows"), "Windows' order from a sorrel run that crashed"),
+    ("inventory", 0, lambda d: d["adapters"][0].update(kind="software"), "Windows' order of no hardware adapter"),
+    ("inventory", 0, lambda d: d["fennel"].update(exitCode=0), "an exit code from a run ended at its limit"),
+    ("inventory", 0, lambda d: d["fennel"].update(endedAtLimit=False), "endedAtLimit other than true"),
+    ("inventory", 0, lambda d: d["adapters"][0]["brindle"].update(endedAtLimit=True), "ended at its limit without a document"),
+    ("inventory", 0, drop("graphicsSettings"), "no graphics settings"),
+    ("inventory", 0, lambda d: d["graphicsSettings"].pop("globalSetting"), "graphics settings without the global one"),
+    ("inventory", 0, lambda d: d["graphicsSettings"].update(preference="maximumPower"), "unknown preference"),
+    ("inventory", 0, lambda d: d["graphicsSettings"].update(preference="unspecified"), "a choice though Windows decides"),
+    ("inventory", 0, lambda d: d["graphicsSettings"].update(program=None), "a preference of no program"),
+    ("inventory", 0, lambda d: d["graphicsSettings"].update(setting=None), "a preference read from no string"),
+    ("inventory", 0, lambda d: d["graphicsSettings"].update(setting="x" * 4097), "a setting past 4096 characters"),
     ("inventory", 0, sorrel_crashed(state_kept=True, order_from="rule"), "a state from a sorrel run that crashed"),
 ]
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "gpu_inventory/inventory.h"
+#include "graphics_settings.h"
 #include "inventory_output.h"
 
 namespace {
@@ -69,10 +70,18 @@ TEST(DocumentationSamples, TheReadmeInventoryIsWhatTheInventoryMakesOfItsProbesD
     ADD_FAILURE() << "brindle run for no adapter of the sample";
     return ChildRun{};
   };
-  const Inventory inventory = takeInventory("/probes", {}, runner);
-
-  EXPECT_EQ(inventoryDocument(inventory), sample.dump() + "\n");
+  Inventory inventory = takeInventory("/probes", {}, runner);
+  // The table is a terminal's, which has no graphics setting; the document a program's, whose
+  // setting the sample shows as read, and whose choice the inventory must make of it.
   EXPECT_EQ(inventoryTable(inventory), fencedBlock(readme, "text inventory"));
+  const Json& settings = sample.at("graphicsSettings");
+  const auto value = [](const Json& text) {
+    return text.is_null() ? RegistryValue{} : RegistryValue{RegistryValue::Type::string, text.get<std::string>()};
+  };
+  inventory.graphicsSettings = graphicsSettingsOf(settings.at("program").get<std::string>(), value(settings.at("setting")),
+                                                  value(settings.at("globalSetting")));
+  inventory.chosenAdapter = chosenAdapterOf(inventory);
+  EXPECT_EQ(inventoryDocument(inventory), sample.dump() + "\n");
 }
 
 // Under Wine: each probe's document in a fence of its own, every one answered.
