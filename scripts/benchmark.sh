@@ -7,7 +7,8 @@
 # a time against a shell script that runs the same probes back to back plus inventory.exe's own
 # start (--help), and the default (up to four at once) against one at a time. Last, natively,
 # how long the parent takes to judge a mebibyte of a probe's output in the shapes that cost a
-# reader most, beside nlohmann's callback parser on smaller ones. Not a test: it only reports.
+# reader most, beside nlohmann's callback parser on smaller ones; and what the library's DXGI
+# order in the calling process costs under Wine. Not a test: it only reports.
 # BENCH_EARLIER_BIN, a folder with an earlier release's executables, also times that release's
 # inventory.exe beside this one's, in the same session.
 set -euo pipefail
@@ -86,6 +87,11 @@ SCRIPT
     -n "inventory.exe --sequential" "$wine $bin/inventory.exe --sequential" \
     -n inventory.exe "$wine $bin/inventory.exe" \
     '"${earlier:+-n 'earlier inventory.exe' '/usr/lib/wine/wine64 $earlier/inventory.exe'}"' > '"$out"'/inventory.txt
+  # The DXGI order of the calling process, as the library reads it, with and without dxgi.dll kept loaded.
+  {
+    $wine '"$win"'/bench/this_process_order.exe
+    $wine '"$win"'/bench/this_process_order.exe --dxgi-loaded
+  } > '"$out"'/this-process.txt
   wineserver -k
 '
 
@@ -124,6 +130,10 @@ for program, base in pairs:
     print("%-28s %10.1f %-28s %10.1f %8.3f" % (program, t["mean"] * 1e3, base, b["mean"] * 1e3,
           t["mean"] / b["mean"]))
 PY
+
+echo
+echo "== the library's DXGI order in the calling process, under Wine"
+cat "$out/this-process.txt"
 
 echo
 echo "== judging a probe's output (inventory/), fastest of 10 runs"

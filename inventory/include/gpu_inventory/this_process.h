@@ -7,9 +7,10 @@
 // program that must hand a DXGI index to a runtime needs its own, found here by LUID.
 //
 // Cost: this loads dxgi.dll into the calling process (from System32, by its full path), creates
-// one DXGI factory and reads each adapter's description: a few milliseconds, more the first
-// time DXGI starts in a process. Nothing else is created, everything is released, and dxgi.dll
-// is unloaded again unless the process had it loaded already.
+// one DXGI factory and reads each adapter's description: what one factory costs on the system
+// (a quarter of a second a call under Wine; the README has the figures). Call it when picking,
+// not in a loop. Nothing else is created, no COM is needed, everything is released, and
+// dxgi.dll is unloaded again unless the process had it loaded already.
 
 #include <cstdint>
 #include <optional>
