@@ -50,7 +50,8 @@ int wmain(int argc, wchar_t** argv) try {
     if (const auto bytes = freeDedicatedMemory(entry)) {
       std::snprintf(free, sizeof free, "%.1f GiB", static_cast<double>(*bytes) / (1u << 30));
     }
-    const std::optional<std::uint32_t> index = dxgiHere ? positionOf(luidOf(entry.adapter), *dxgiHere) : std::nullopt;
+    const std::optional<std::uint32_t> index =
+        dxgiHere ? positionOf(luidOf(entry.adapter), *dxgiHere) : std::nullopt;
     std::printf("%s (%s): Vulkan: %s, OpenCL: %s, free: %s, DXGI index here: %s\n",
                 entry.adapter.name.c_str(), kindName(entry.kind),
                 vulkan != nullptr ? vulkan->name.c_str() : "none",
