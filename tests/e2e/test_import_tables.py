@@ -3,9 +3,10 @@ needs before its first line runs, so a user can copy one file to a bare Windows 
 it. The probes import nothing but kernel32 and the C runtime: a system DLL imported at start
 (ole32, dxgi, setupapi, pdh) would bring C runtimes of its own up before the probe's output
 guard; they load COM, DXGI, SetupAPI, PDH and the Vulkan loader from System32 once the guard
-is in place."""
+is in place. None exports anything, so each sees the DXGI order of a program without hints."""
 
 import os
+import struct
 import subprocess
 import unittest
 
@@ -16,6 +17,36 @@ OBJDUMP = os.environ.get("PROBES_OBJDUMP", "x86_64-w64-mingw32-objdump")
 PROBE_DLLS = {"kernel32.dll", "msvcrt.dll"}
 # advapi32: the output pipe's access list from the process token; bcrypt: its random name.
 INVENTORY_DLLS = {"kernel32.dll", "msvcrt.dll", "ucrtbase.dll", "advapi32.dll", "bcrypt.dll"}
+
+
+def exported_names(path):
+    """(number of functions, names) of the PE file's export directory, (0, []) without one."""
+    with open(path, "rb") as f:
+        data = f.read()
+    pe = struct.unpack_from("<I", data, 0x3C)[0]
+    assert data[pe:pe + 4] == b"PE\0\0", path
+    sections, optional_size = struct.unpack_from("<H12xH", data, pe + 6)
+    optional = pe + 24
+    directories = optional + {0x10B: 96, 0x20B: 112}[struct.unpack_from("<H", data, optional)[0]]
+    if struct.unpack_from("<I", data, directories - 4)[0] == 0:
+        return 0, []
+    rva, size = struct.unpack_from("<II", data, directories)
+    if rva == 0 or size == 0:
+        return 0, []
+
+    def offset(address):
+        for i in range(sections):
+            virtual_size, start, raw_size, raw = struct.unpack_from("<IIII", data, optional + optional_size + 40 * i + 8)
+            if start <= address < start + max(virtual_size, raw_size):
+                return address - start + raw
+        raise AssertionError("RVA %#x in no section of %s" % (address, path))
+
+    functions, count, names = struct.unpack_from("<20xII4xI", data, offset(rva))
+    found = []
+    for i in range(count):
+        start = offset(struct.unpack_from("<I", data, offset(names) + 4 * i)[0])
+        found.append(data[start:data.index(b"\0", start)].decode("ascii"))
+    return functions, found
 
 
 def imported_dlls(path):
@@ -47,6 +78,15 @@ class ImportTableTest(unittest.TestCase):
         for name in ("brindle.exe", "fennel.exe", "inventory.exe", "quarry.exe", "sorrel.exe"):
             for dll in imported_dlls(harness.exe(name)):
                 self.assertNotRegex(dll.lower(), r"libstdc|libgcc|winpthread", name)
+
+    def test_no_executable_exports_anything(self):
+        # An export such as NvOptimusEnablement would move a GPU first in the probe's own DXGI
+        # order: every probe must see the order of a program without hints.
+        functions, names = exported_names(os.path.join(harness.fakes_dir(), "opencl-full", "OpenCL.dll"))
+        self.assertIn("clGetPlatformIDs", names)  # the reader finds what a DLL exports
+        self.assertEqual(functions, len(names))
+        for name in ("brindle.exe", "fennel.exe", "inventory.exe", "quarry.exe", "sorrel.exe"):
+            self.assertEqual(exported_names(harness.exe(name)), (0, []), name)
 
 
 if __name__ == "__main__":

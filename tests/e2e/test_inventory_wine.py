@@ -1,7 +1,8 @@
 """inventory.exe under Wine: the real probes on the real adapter, a test-only OpenCL.dll that
 matches it, and a stand-in probe (tests/fakes/fake_probe.cpp) for every verdict, in a folder
-whose name has spaces."""
+whose name has spaces; Windows' graphics settings written into the prefix's registry."""
 
+import contextlib
 import json
 import os
 import re
@@ -24,17 +25,30 @@ QUARRY = '{"schema":2,"devices":[%s,%s]}' % (DEVICE % (1, LAYERED), DEVICE % (0,
 NO_MATCH = ('{"schema":1,"matched":false,"reason":"no_match","platformCount":1,'
             '"d3d11SharingPlatforms":0,"luidExtDevices":0}')
 BRINDLE_ERROR = '{"schema":1,"matched":false,"error":{"code":"%s","message":"m"}}'
+# Beside Fake GPU an integrated one, first for minimum power by the rule, with a device of its own.
+IGPU = ('{"index":1,"name":"Fake iGPU","vendorId":32902,"deviceId":2,"dedicatedVideoMemory":134217728,'
+        '"luidLowPart":5,"luidHighPart":0,"isIntegratedGpu":true}')
+FENNEL_TWO = FENNEL.replace("}]}", "}," + IGPU + "]}")
+QUARRY_TWO = '{"schema":2,"devices":[%s,%s]}' % (
+    DEVICE % (0, "Native"), (DEVICE % (1, "Integrated")).replace('"luidLowPart":4294967295,"luidHighPart":-7',
+                                                               '"luidLowPart":5,"luidHighPart":0'))
+PREFERENCES = r"HKCU\Software\Microsoft\DirectX\UserGpuPreferences"
 TIMEOUT = 5  # long enough for a loaded machine to start a stand-in, short enough to wait for
 
 
 def setUpModule():
-    global XVFB, DISPLAY, PREFIX, ADAPTER, DEVICES, STATE
+    global XVFB, DISPLAY, PREFIX, ADAPTER, DEVICES, STATE, DXGI_INDEX
     XVFB, DISPLAY = harness.start_xvfb()
     PREFIX = harness.make_prefix("inventory", DISPLAY)
     env = harness.wine_env(PREFIX, DISPLAY)
     ADAPTER = harness.parse_document(harness.run(harness.exe("fennel.exe"), env=env)[0], "fennel")["adapters"][0]
     DEVICES = harness.parse_document(harness.run(harness.exe("quarry.exe"), env=env)[0], "quarry")["devices"]
     STATE = harness.parse_document(harness.run(harness.exe("sorrel.exe"), env=env)[0], "sorrel")["adapters"][0]
+    # The adapter's position in the DXGI order of a program without hints.
+    out, code, _ = harness.run(os.path.join(harness.tools_dir(), "dxgi_list.exe"), env=env)
+    assert code == 0, out
+    luids = [tuple(int(n) for n in line.split("\t")[4:6]) for line in out.decode("utf-8").splitlines()]
+    DXGI_INDEX = luids.index((ADAPTER["luidLowPart"], ADAPTER["luidHighPart"]))
 
 
 def tearDownModule():
@@ -55,10 +69,10 @@ def document(folder, *args, **kwargs):
     return harness.parse_document(out.encode("utf-8"), "inventory"), code
 
 
-def staged(fake=(), dll_dirs=()):
+def staged(fake=(), dll_dirs=(), folder_name="inventory with spaces "):
     """inventory.exe and the probes in a fresh folder with spaces in its name; the probes named
     in fake are the stand-in instead, one left out when None."""
-    folder = tempfile.mkdtemp(prefix="inventory with spaces ", dir=harness.work_dir())
+    folder = tempfile.mkdtemp(prefix=folder_name, dir=harness.work_dir())
     for name in ("inventory", "fennel", "quarry", "brindle", "sorrel"):
         if name in fake:
             if fake[name] is not None:
@@ -87,6 +101,33 @@ def run_summary(run):
     return (run["outcome"], run["exitCode"], run.get("problem", ""))
 
 
+def windows_path(path):
+    """The path as a program under Wine names it: / is drive Z:."""
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+def reg(*args):
+    completed = subprocess.run(["timeout", "--kill-after=5", "60", harness.WINE, "reg", *args, "/f"],
+                               env=harness.wine_env(PREFIX), stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+    assert completed.returncode == 0, completed.stdout
+
+
+@contextlib.contextmanager
+def graphics_settings(values):
+    """Windows' graphics settings, {value name: text}, in the prefix's registry while it lasts."""
+    try:
+        for name, text in values.items():
+            reg("add", PREFERENCES, "/v", name, "/t", "REG_SZ", "/d", text)
+        yield
+    finally:
+        for name in values:
+            reg("delete", PREFERENCES, "/v", name)
+
+
+def adapter_text(adapter):
+    return "%s (%d:%d)" % (adapter["name"], adapter["luidLowPart"], adapter["luidHighPart"])
+
+
 class RealProbesTest(unittest.TestCase):
     def test_real_adapter_joined_with_honest_reasons(self):
         result, code = document(harness.bin_dir())  # --bin defaults to inventory.exe's folder
@@ -106,7 +147,7 @@ class RealProbesTest(unittest.TestCase):
         self.assertEqual(result["order"], {"highPerformance": [0], "minimumPower": [0], "from": "windows"})
         text, code, err, _ = inventory(harness.bin_dir())
         self.assertEqual((code, err), (0, b""))
-        name = "%s (%d:%d)" % (ADAPTER["name"], ADAPTER["luidLowPart"], ADAPTER["luidHighPart"])
+        name = adapter_text(ADAPTER)
         for expected in ("High performance: %s; minimum power: %s (Windows' preference)\n" % (name, name),
                          ADAPTER["name"], "%d:%d" % (ADAPTER["luidLowPart"], ADAPTER["luidHighPart"]),
                          "no Vulkan device with this LUID: 1 Vulkan device, none with a valid LUID",
@@ -122,6 +163,42 @@ class RealProbesTest(unittest.TestCase):
         self.assertEqual(code, 0)
         self.assertIn("Fake LUID CL / Fake LUID GPU (#1, by luid)", text)
 
+    def test_the_graphics_settings_of_the_program_named(self):
+        program = r"C:\Games\python.exe"
+        ids = "%04X&%04X&00000000" % (ADAPTER["vendorId"], ADAPTER["deviceId"])
+        where = " in Windows' graphics settings"
+        shown = where + ": " + adapter_text(ADAPTER)
+        global_setting = "SwapEffectUpgradeEnable=1;"
+        with graphics_settings({"DirectXUserGlobalSettings": global_setting}):
+            for setting, preference, chosen, line in (
+                    ("GpuPreference=2;", "highPerformance", 0, "High performance" + shown),
+                    ("GpuPreference=1;", "minimumPower", 0, "Power saving" + shown),
+                    ("SpecificAdapter=%s;GpuPreference=1;" % ids, "specificAdapter", 0, "the GPU " + ids + shown),
+                    ("SpecificAdapter=1002&73BF&00000000;", "specificAdapter", None,
+                     "the GPU 1002&73BF&00000000" + where + ", which no single adapter here has")):
+                with self.subTest(setting=setting), graphics_settings({program: setting}):
+                    result, code = document(harness.bin_dir(), "--program", program)
+                    self.assertEqual(code, 0)
+                    self.assertEqual(result["graphicsSettings"], {
+                        "program": program, "preference": preference, "setting": setting,
+                        "globalSetting": global_setting, "chosenAdapter": chosen})
+                    text, code, _, _ = inventory(harness.bin_dir(), "--program", program)
+                    self.assertEqual(code, 0)
+                    self.assertIn("\npython.exe is set to " + line + "\n", text)
+
+    def test_by_default_the_program_that_started_inventory(self):
+        # A stand-in python.exe in a folder named with a non-ASCII letter starts inventory.exe.
+        folder = staged(folder_name="Grafik-Pr\u00fcfung ")
+        parent = os.path.join(folder, "python.exe")
+        shutil.copy(os.path.join(harness.fakes_dir(), "fake_probe.exe"), parent)
+        with graphics_settings({windows_path(parent): "GpuPreference=1;"}):
+            out, code, err = harness.run(parent, ["--fake", "run", windows_path(os.path.join(folder, "inventory.exe")),
+                                                  "--json"], env=harness.wine_env(PREFIX, DISPLAY))
+        self.assertEqual((code, err), (0, b""))
+        settings = harness.parse_document(out, "inventory")["graphicsSettings"]
+        self.assertEqual((settings["program"], settings["preference"], settings["chosenAdapter"]),
+                         (windows_path(parent), "minimumPower", 0))
+
 
 class LibraryExampleTest(unittest.TestCase):
     def test_the_readme_example_builds_and_runs(self):
@@ -134,22 +211,42 @@ class LibraryExampleTest(unittest.TestCase):
         out, code, _ = harness.run(os.environ["PROBES_EXAMPLE"], [harness.bin_dir()],
                                    env=harness.wine_env(PREFIX, DISPLAY))
         self.assertEqual(code, 0)
+        # This process's DXGI index of the adapter is a plain program's: the example exports no hint.
         self.assertEqual(out.decode().splitlines(), [
             "high-performance order from windows",
-            "%s (hardware): Vulkan: none, OpenCL: no_match, free: unknown" % ADAPTER["name"],
+            "%s (hardware): Vulkan: none, OpenCL: no_match, free: unknown, DXGI index here: %d"
+            % (ADAPTER["name"], DXGI_INDEX),
             "no adapter has a Vulkan device to use"])
         # Stand-ins give an adapter a Vulkan device: the pick names it by LUID and driver, not
-        # by position. sorrel ranks only Wine's adapter, so the order is the rule's.
-        folder = staged({"fennel": "fake", "quarry": "fake", "brindle": "fake"})
+        # by position. sorrel ranks only Wine's adapter, so the order is the rule's; DXGI here
+        # has no adapter with the made-up LUID. The folder's name reaches the library whole.
+        folder = staged({"fennel": "fake", "quarry": "fake", "brindle": "fake"}, folder_name="Grafik-Pr\u00fcfung ")
         extra = {"FAKE_PROBE_FENNEL": "say 0 " + FENNEL, "FAKE_PROBE_QUARRY": "say 0 " + QUARRY,
                  "FAKE_PROBE_BRINDLE": "say 0 " + NO_MATCH}
         out, code, _ = harness.run(os.environ["PROBES_EXAMPLE"], [folder],
                                    env=harness.wine_env(PREFIX, DISPLAY, None, extra))
-        self.assertEqual(code, 0)
+        self.assertEqual(code, 0, out)
         self.assertEqual(out.decode().splitlines(), [
             "high-performance order from rule",
-            "Fake GPU (hardware): Vulkan: Native, OpenCL: no_match, free: unknown",
+            "Fake GPU (hardware): Vulkan: Native, OpenCL: no_match, free: unknown, DXGI index here: none",
             "picked Fake GPU, LUID 4294967295:-7: Vulkan device Native, driverID unknown"])
+
+    def test_the_example_takes_the_gpu_chosen_for_it(self):
+        # Without a choice it would pick Fake GPU, first for high performance; the setting is the
+        # example's own, the program whose settings the library reads by default.
+        folder = staged({"fennel": "fake", "quarry": "fake", "brindle": "fake"}, folder_name="Grafik-Pr\u00fcfung ")
+        extra = {"FAKE_PROBE_FENNEL": "say 0 " + FENNEL_TWO, "FAKE_PROBE_QUARRY": "say 0 " + QUARRY_TWO,
+                 "FAKE_PROBE_BRINDLE": "say 0 " + NO_MATCH}
+        for setting, name, device, luid in (("GpuPreference=1;", "Fake iGPU", "Integrated", "5:0"),
+                                            ("GpuPreference=2;", "Fake GPU", "Native", "4294967295:-7")):
+            with self.subTest(setting=setting), \
+                    graphics_settings({windows_path(os.environ["PROBES_EXAMPLE"]): setting}):
+                out, code, _ = harness.run(os.environ["PROBES_EXAMPLE"], [folder],
+                                           env=harness.wine_env(PREFIX, DISPLAY, None, extra))
+                self.assertEqual(code, 0, out)
+                self.assertEqual(out.decode().splitlines()[-2:], [
+                    "chosen in Windows' graphics settings: " + name,
+                    "picked %s, LUID %s: Vulkan device %s, driverID unknown" % (name, luid, device)])
 
     def test_the_example_looks_beside_itself_not_in_the_current_directory(self):
         # Run from the probes' folder, it still looks in its own, which has no fennel.exe.
@@ -160,7 +257,8 @@ class LibraryExampleTest(unittest.TestCase):
                                        r".*\(error 2\)\r?\n$")
 
 
-# (what quarry does, what brindle does, quarry's (outcome, exit code, problem pattern), brindle's)
+# (what quarry does, what brindle does, quarry's (outcome, exit code, problem pattern), brindle's);
+# a fourth True: the run printed its whole document and was ended at its time limit.
 VERDICTS = [
     ("crash", "say 0 " + NO_MATCH,
      ("crashed", 0xC0000005, "exception 0xC0000005"), ("answered", 0, "^$")),
@@ -171,7 +269,7 @@ VERDICTS = [
     ("silent", "say 1 " + BRINDLE_ERROR % "platform_exited",
      ("garbled", 0, r"no output"), ("crashed", 1, "^platform_exited: m$")),
     ("say 1 " + QUARRY, "say-hang " + NO_MATCH,
-     ("garbled", 1, "exit code 1 with a result document"), ("timedOut", None, "printed its document")),
+     ("garbled", 1, "exit code 1 with a result document"), ("answered", None, "^$", True)),
     ("say 0 " + QUARRY.replace('"schema":2', '"schema":3'), "spawn-hang",
      ("garbled", 0, "schema 3, not 2"), ("timedOut", None, "no answer within %d s" % TIMEOUT)),
     ("say 0 " + QUARRY, "say-spawn " + NO_MATCH,
@@ -192,11 +290,13 @@ class VerdictTest(unittest.TestCase):
                 result, code = document(folder, "--timeout", str(TIMEOUT), extra=extra)
                 self.assertEqual(code, 0)
                 [entry] = result["adapters"]
-                for run, (outcome, exit_code, problem) in ((result["quarry"], want_quarry),
-                                                           (entry["brindle"], want_brindle)):
-                    self.assertEqual((run["outcome"], run["exitCode"]), (outcome, exit_code), run)
+                for run, want in ((result["quarry"], want_quarry), (entry["brindle"], want_brindle)):
+                    outcome, exit_code, problem = want[:3]
+                    ended = want[3:] == (True,)
+                    self.assertEqual((run["outcome"], run["exitCode"], run.get("endedAtLimit")),
+                                     (outcome, exit_code, True if ended else None), run)
                     self.assertRegex(run.get("problem", ""), problem)
-                    if outcome == "timedOut":  # the timeout is honoured within a second
+                    if outcome == "timedOut" or ended:  # the timeout is honoured within a second
                         self.assertGreaterEqual(run["seconds"], TIMEOUT)
                         self.assertLess(run["seconds"], TIMEOUT + 1)
                 # Run again without implicit layers when it ran and did not answer.
@@ -255,7 +355,9 @@ class VerdictTest(unittest.TestCase):
 
     def test_usage(self):
         for args, code, wanted in ((["--help"], 0, "stdout"), (["--bogus"], 2, "stderr"),
-                                   (["--timeout", "soon"], 2, "stderr"), (["--bin"], 2, "stderr")):
+                                   (["--timeout", "soon"], 2, "stderr"), (["--bin"], 2, "stderr"),
+                                   (["--program", "python.exe"], 2, "stderr"),
+                                   (["--program", "/usr/bin/python3"], 2, "stderr")):
             out, exit_code, err, _ = inventory(harness.bin_dir(), *args)
             self.assertEqual(exit_code, code, args)
             self.assertIn("Usage: inventory", out if wanted == "stdout" else err.decode())

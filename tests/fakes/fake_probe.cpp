@@ -15,6 +15,11 @@
 //   flood               2 MiB on standard output, exit 0
 //   junk                a line that is not JSON, exit 0
 //   silent              nothing at all, exit 0
+// and, as a program that runs inventory.exe (its parent) does:
+//   --fake run <command line>
+//                       starts the rest of its own command line as it stands (the first token
+//                       the executable) with its standard handles, waits for it and exits with
+//                       its exit code
 #include <windows.h>
 
 #include <cstdlib>
@@ -39,10 +44,9 @@ void say(const std::string& text) {
   for (;;) Sleep(INFINITE);
 }
 
-void spawnGrandchild() {
-  wchar_t self[MAX_PATH];
-  GetModuleFileNameW(nullptr, self, MAX_PATH);
-  std::wstring commandLine = std::wstring(L"\"") + self + L"\" --fake hang";
+// Starts the command line with this process's standard handles; ends this one with exit code
+// 98 when it cannot. The thread's handle is closed, the process's returned.
+HANDLE start(const wchar_t* executable, std::wstring commandLine) {
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
@@ -50,12 +54,31 @@ void spawnGrandchild() {
   startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
   startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
   PROCESS_INFORMATION process{};
-  if (!CreateProcessW(self, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+  if (!CreateProcessW(executable, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
                       &process)) {
     ExitProcess(98);
   }
   CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
+  return process.hProcess;
+}
+
+void spawnGrandchild() {
+  wchar_t self[MAX_PATH];
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  CloseHandle(start(self, std::wstring(L"\"") + self + L"\" --fake hang"));
+}
+
+// The command line after "--fake run ", as given (UTF-16, quotes kept), run to its end.
+int runRest() {
+  const std::wstring line = GetCommandLineW();
+  const std::wstring marker = L" --fake run ";
+  const std::size_t at = line.find(marker);
+  if (at == std::wstring::npos) return 97;
+  const HANDLE child = start(nullptr, line.substr(at + marker.size()));
+  DWORD code = 96;
+  if (WaitForSingleObject(child, INFINITE) != WAIT_OBJECT_0 || !GetExitCodeProcess(child, &code)) code = 96;
+  CloseHandle(child);
+  return static_cast<int>(code);
 }
 
 // The mode: the command line's, else the variable named after this executable.
@@ -82,6 +105,7 @@ int main(int argc, char** argv) {
   const std::size_t space = mode.find(' ');
   const std::string action = mode.substr(0, space);
   const std::string rest = space == std::string::npos ? "" : mode.substr(space + 1);
+  if (action == "run") return runRest();
   if (action == "say") {
     const std::size_t split = rest.find(' ');
     say(split == std::string::npos ? "" : rest.substr(split + 1));

@@ -1,5 +1,6 @@
 // What runProbe accepts as an executable, and (on Windows, under Wine in the tests) what it
-// refuses to start, the folder its child starts in, and who may open its output pipe.
+// refuses to start, the folder its child starts in, and who may open its output pipe; there
+// also what the library reads of the registry and of this process.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,6 +13,11 @@
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
+
+#include "gpu_inventory/graphics_settings.h"
+#include "gpu_inventory/this_process.h"
+#include "utf16.h"
 #endif
 
 #include "environment_block.h"
@@ -210,6 +216,120 @@ TEST(OutputPipe, OnlyTheCurrentUserMayOpenIt) {
   const PSID own = reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid;
   EXPECT_TRUE(EqualSid(const_cast<DWORD*>(&allowed->SidStart), own));
   LocalFree(descriptor);
+}
+
+// The settings, in the registry of the test's prefix.
+constexpr wchar_t preferencesKey[] = L"Software\\Microsoft\\DirectX\\UserGpuPreferences";
+
+template <std::size_t size>
+std::wstring withNuls(const wchar_t (&text)[size]) {
+  return std::wstring(text, size - 1);
+}
+
+std::wstring repeated(const std::wstring& text, std::size_t times) {
+  std::wstring all;
+  for (std::size_t i = 0; i < times; ++i) all += text;
+  return all;
+}
+
+struct SettingCase {
+  const wchar_t* written;  // the value's name as written; nullptr: none written
+  DWORD type;              // REG_DWORD: the number 2
+  std::wstring data;
+  std::string program;     // as read back
+  std::optional<GpuPreference> preference;
+  std::optional<std::string> setting;
+};
+
+TEST(GraphicsSettings, ReadFromTheRegistryAsWindowsKeepsIt) {
+  HKEY key = nullptr;
+  DWORD disposition = 0;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, preferencesKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key,
+                            &disposition),
+            ERROR_SUCCESS);
+  // Past 4096 characters a second, different token is not read. An emoji is one character of
+  // two UTF-16 units and 4 bytes of UTF-8; after a head of odd length a cut by units splits one.
+  const std::string head = "GpuPreference=1;XY=";
+  const std::wstring longSetting = utf16Of(head) + repeated(L"\U0001F600", 5000) + L";GpuPreference=2;";
+  std::string longRead = head;
+  for (std::size_t i = head.size(); i < maxSettingCharacters; ++i) longRead += "\xF0\x9F\x98\x80";
+  const std::wstring global = L"HighPerfAdapter=10DE&2684&88AC1043;Pad=" + std::wstring(5000, L'x') +
+                              L";HighPerfAdapter=1002&73BF&0;";
+  const std::vector<SettingCase> cases = {
+      // Names compare without case: the UTF-8 path becomes the same UTF-16 name.
+      {L"C:\\Inventory Test\\Gr\u00e4fik\\Upper.EXE", REG_SZ, L"GpuPreference=2;",
+       "c:\\inventory test\\Gr\xC3\xA4" "fik\\upper.exe", GpuPreference::highPerformance, "GpuPreference=2;"},
+      {L"C:\\Inventory Test\\nul.exe", REG_SZ, withNuls(L"GpuPreference=1;\0GpuPreference=2;"),
+       "C:\\Inventory Test\\nul.exe", GpuPreference::minimumPower, "GpuPreference=1;"},
+      {L"C:\\Inventory Test\\long.exe", REG_SZ, longSetting, "C:\\Inventory Test\\long.exe",
+       GpuPreference::minimumPower, longRead},
+      {L"C:\\Inventory Test\\dword.exe", REG_DWORD, L"", "C:\\Inventory Test\\dword.exe", GpuPreference::other,
+       std::nullopt},
+      {L"C:\\Inventory Test\\expand.exe", REG_EXPAND_SZ, L"GpuPreference=2;", "C:\\Inventory Test\\expand.exe",
+       GpuPreference::other, std::nullopt},
+      {nullptr, REG_SZ, L"", "C:\\Inventory Test\\none.exe", std::nullopt, std::nullopt},
+      {nullptr, REG_SZ, L"", "", std::nullopt, std::nullopt},  // no program: only the global value
+  };
+  const auto write = [&](const wchar_t* name, DWORD type, const std::wstring& data) {
+    const DWORD two = 2;
+    const auto* bytes = type == REG_DWORD ? reinterpret_cast<const BYTE*>(&two)
+                                          : reinterpret_cast<const BYTE*>(data.c_str());
+    const auto size = static_cast<DWORD>(type == REG_DWORD ? sizeof two : (data.size() + 1) * sizeof(wchar_t));
+    EXPECT_EQ(RegSetValueExW(key, name, 0, type, bytes, size), ERROR_SUCCESS) << utf8Of(name);
+  };
+  write(L"DirectXUserGlobalSettings", REG_SZ, global);
+  for (const SettingCase& c : cases) {
+    if (c.written != nullptr) {
+      write(c.written, c.type, c.data);
+    }
+  }
+  for (const SettingCase& c : cases) {
+    const GraphicsSettings read = readGraphicsSettings(c.program);
+    EXPECT_EQ(read.program, c.program.empty() ? std::nullopt : std::optional<std::string>(c.program));
+    EXPECT_EQ(read.preference, c.preference) << c.program;
+    // Not printed whole: the long one is 16 KiB.
+    EXPECT_TRUE(read.setting == c.setting) << c.program << ": " << read.setting.value_or("none").substr(0, 40)
+                                           << "..., " << read.setting.value_or("").size() << " bytes";
+    EXPECT_EQ(read.globalSetting, utf8Of(global.substr(0, maxSettingCharacters))) << c.program;
+    EXPECT_EQ(read.highPerformanceAdapter, std::optional<PciIds>(PciIds{0x10DE, 0x2684, 0x88AC1043})) << c.program;
+  }
+  for (const SettingCase& c : cases) {
+    if (c.written != nullptr) {
+      EXPECT_EQ(RegDeleteValueW(key, c.written), ERROR_SUCCESS) << c.program;
+    }
+  }
+  EXPECT_EQ(RegDeleteValueW(key, L"DirectXUserGlobalSettings"), ERROR_SUCCESS);
+  RegCloseKey(key);
+  if (disposition == REG_CREATED_NEW_KEY) {
+    EXPECT_EQ(RegDeleteKeyW(HKEY_CURRENT_USER, preferencesKey), ERROR_SUCCESS);
+  }
+  const GraphicsSettings gone = readGraphicsSettings(cases[0].program);
+  EXPECT_EQ(gone.preference, std::nullopt);
+  EXPECT_EQ(gone.globalSetting, std::nullopt);
+}
+
+TEST(ThisProcess, DxgiIsLeftLoadedOnlyWhenItWasBefore) {
+  ASSERT_EQ(GetModuleHandleW(L"dxgi.dll"), nullptr);
+  const std::optional<std::vector<AdapterLuid>> order = dxgiOrderInThisProcess();
+  EXPECT_EQ(GetModuleHandleW(L"dxgi.dll"), nullptr);
+  // Wine passes the Unix environment on: without an X display its DXGI makes no factory.
+  if (GetEnvironmentVariableW(L"DISPLAY", nullptr, 0) == 0) {
+    EXPECT_EQ(order, std::nullopt);
+  }
+  const HMODULE own = LoadLibraryW(L"dxgi.dll");
+  ASSERT_NE(own, nullptr);
+  dxgiOrderInThisProcess();
+  EXPECT_EQ(GetModuleHandleW(L"dxgi.dll"), own);
+  FreeLibrary(own);  // the last reference, unless the call kept one of its own
+  EXPECT_EQ(GetModuleHandleW(L"dxgi.dll"), nullptr);
+}
+
+TEST(ThisProcess, ThisExecutablePathIsTheTestsOwn) {
+  wchar_t own[MAX_PATH];
+  const DWORD length = GetModuleFileNameW(nullptr, own, MAX_PATH);
+  ASSERT_GT(length, 0u);
+  ASSERT_LT(length, static_cast<DWORD>(MAX_PATH));
+  EXPECT_STRCASEEQ(thisExecutablePath().c_str(), utf8Of(std::wstring(own, length)).c_str());
 }
 
 #endif
