@@ -22,14 +22,23 @@ struct Given {
 };
 
 // The text up to its first NUL (a string's end in the registry) and its first
-// maxSettingCharacters characters (code points).
-std::string readAsFar(const std::string& text) {
+// maxSettingCharacters characters (code points); cut says whether there was more.
+std::string readAsFar(const std::string& text, bool& cut) {
   std::size_t characters = 0, end = 0;
   for (; end < text.size() && text[end] != '\0'; ++end) {
     const bool starts = (static_cast<unsigned char>(text[end]) & 0xC0) != 0x80;
     if (starts && ++characters > maxSettingCharacters) break;
   }
+  cut = end < text.size() && text[end] != '\0';
   return text.substr(0, end);
+}
+
+// The tokens to parse: of a cut text only those it holds whole, up to its last ';' ("...;
+// GpuPreference=21" cut after the 2 says nothing).
+std::string wholeTokens(const std::string& text, bool cut) {
+  if (!cut) return text;
+  const std::size_t last = text.rfind(';');
+  return last == std::string::npos ? std::string() : text.substr(0, last + 1);
 }
 
 bool isHexDigit(char c) {
@@ -134,13 +143,15 @@ GraphicsSettings graphicsSettingsOf(std::optional<std::string> program, const Re
   if (settings.program && setting.type != RegistryValue::Type::absent) {
     settings.preference = GpuPreference::other;
     if (setting.type == RegistryValue::Type::string) {
-      settings.setting = readAsFar(setting.text);
-      settings.preference = preferenceOf(*settings.setting, settings.specificAdapter);
+      bool cut = false;
+      settings.setting = readAsFar(setting.text, cut);
+      settings.preference = preferenceOf(wholeTokens(*settings.setting, cut), settings.specificAdapter);
     }
   }
   if (global.type == RegistryValue::Type::string) {
-    settings.globalSetting = readAsFar(global.text);
-    settings.highPerformanceAdapter = highPerformanceAdapterOf(*settings.globalSetting);
+    bool cut = false;
+    settings.globalSetting = readAsFar(global.text, cut);
+    settings.highPerformanceAdapter = highPerformanceAdapterOf(wholeTokens(*settings.globalSetting, cut));
   }
   return settings;
 }

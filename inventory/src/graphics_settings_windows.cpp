@@ -37,7 +37,8 @@ class OpenKey {
   HKEY key_ = nullptr;
 };
 
-// One value: absent when there is none, other when it is not a string or cannot be read.
+// One value: absent when there is none or it cannot be asked for (a key deleted meanwhile, a
+// name too long for the registry), other when it is not a string or too large to read.
 RegistryValue fetch(HKEY key, const std::wstring& name) {
   RegistryValue value;
   std::vector<BYTE> data((unitsKept + 1) * sizeof(wchar_t));
@@ -46,7 +47,7 @@ RegistryValue fetch(HKEY key, const std::wstring& name) {
     DWORD type = 0;
     auto size = static_cast<DWORD>(data.size());
     const LSTATUS status = RegQueryValueExW(key, name.c_str(), nullptr, &type, data.data(), &size);
-    if (status == ERROR_FILE_NOT_FOUND) return RegistryValue{};
+    if (status != ERROR_SUCCESS && status != ERROR_MORE_DATA) return RegistryValue{};
     value.type = RegistryValue::Type::other;
     if (status == ERROR_MORE_DATA && size <= maxValueBytes && size > data.size()) {
       data.resize(size);

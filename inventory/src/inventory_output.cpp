@@ -161,7 +161,7 @@ std::string settingLine(const Inventory& inventory) {
       break;
     case GpuPreference::other:
       return program + " has a setting in Windows' graphics settings that the inventory cannot read: " +
-             (settings.setting ? "\"" + *settings.setting + "\"" : std::string("not a string"));
+             (settings.setting ? "\"" + *settings.setting + "\"" : std::string("not a string, or past 16 MiB"));
   }
   std::string line = program + " is set to " + choice + " in Windows' graphics settings";
   if (inventory.chosenAdapter) return line + ": " + adapterText(inventory, *inventory.chosenAdapter);

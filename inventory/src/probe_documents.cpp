@@ -336,7 +336,8 @@ ProbeRun judge(const ChildRun& child, const Shape& shape,
     run.problem = child.watchProblem + " (error " + std::to_string(child.watchError) + ")";
     return run;
   }
-  run.exitCode = child.exitCode;
+  // A run ended at its limit has no exit code of its own, whatever a runner says.
+  if (!child.timedOut) run.exitCode = child.exitCode;
 
   std::string documentProblem;
   std::uint32_t impliedExit = 0;

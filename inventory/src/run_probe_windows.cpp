@@ -391,6 +391,11 @@ ChildRun runProbe(const ProbeRequest& request) {
     } else {
       watchFailed(run, GetLastError(), "reading its exit code failed");
     }
+  } else if (run.timedOut) {
+    // Ended first, so that nothing more comes: what it wrote before the limit, a whole document
+    // included, is in the pipe, and is its answer.
+    handles.end();
+    reader.readWhatIsLeft();
   }
   reader.cancel();
   handles.end();

@@ -83,7 +83,8 @@ ProbeRun judged(const VerdictCase& c) {
   child.overflowed = c.overflowed;
   child.watchError = c.watchError;
   child.watchProblem = "reading its output failed: broken";
-  if (!c.timedOut && !c.overflowed && c.started) child.exitCode = c.exitCode;
+  // A runner may give an exit code with a run it ended at the limit: it is not the probe's.
+  if (!c.overflowed && c.started) child.exitCode = c.exitCode;
   child.output = c.output;
   child.timeoutSeconds = 30;
   switch (c.probe) {
@@ -286,6 +287,10 @@ TEST(GraphicsSettings, EachValueIsReadAsTheRulesMakeIt) {
       {"read to its first NUL", text(std::string("GpuPreference=2;\0GpuPreference=1;", 33)), GpuPreference::highPerformance,
        "GpuPreference=2;", std::nullopt},
       {"read no further than 4096 characters", text(manyCharacters + ";GpuPreference=2;"), other, manyCharacters, std::nullopt},
+      {"a token that the cut leaves in part", text(std::string(4080, 'x') + ";GpuPreference=21;"), other,
+       std::string(4080, 'x') + ";GpuPreference=2", std::nullopt},
+      {"a whole token before the cut", text("GpuPreference=1;" + manyCharacters), GpuPreference::minimumPower,
+       "GpuPreference=1;" + manyCharacters.substr(16), std::nullopt},
       {"4096 characters, not bytes", text(repeated("\xC3\xA9", 4095) + "GpuPreference=2;"), other,
        repeated("\xC3\xA9", 4095) + "G", std::nullopt},
       {"a mebibyte of tokens", text("GpuPreference=2;" + std::string(1 << 20, ';')), GpuPreference::highPerformance,
