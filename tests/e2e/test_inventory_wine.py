@@ -107,20 +107,29 @@ def windows_path(path):
 
 
 def reg(*args):
-    completed = subprocess.run(["timeout", "--kill-after=5", "60", harness.WINE, "reg", *args, "/f"],
-                               env=harness.wine_env(PREFIX), stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+    """Wine's reg.exe, by its full path. On a loaded machine Wine now and then fails to start a
+    program at all ("ShellExecuteEx failed"): that start is tried again, a failure of reg is not."""
+    for _ in range(3):
+        completed = subprocess.run(["timeout", "--kill-after=5", "60", harness.WINE,
+                                    r"C:\windows\system32\reg.exe", *args, "/f"],
+                                   env=harness.wine_env(PREFIX), stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        if b"could not be started" not in completed.stdout:
+            break
+        time.sleep(1)
     assert completed.returncode == 0, completed.stdout
 
 
 @contextlib.contextmanager
 def graphics_settings(values):
     """Windows' graphics settings, {value name: text}, in the prefix's registry while it lasts."""
+    written = []
     try:
         for name, text in values.items():
             reg("add", PREFERENCES, "/v", name, "/t", "REG_SZ", "/d", text)
+            written.append(name)
         yield
     finally:
-        for name in values:
+        for name in written:
             reg("delete", PREFERENCES, "/v", name)
 
 
