@@ -57,7 +57,7 @@ RegistryValue fetch(HKEY key, const std::wstring& name) {
     std::wstring text(std::min<std::size_t>(size / sizeof(wchar_t), unitsKept), L'\0');
     std::memcpy(&text[0], data.data(), text.size() * sizeof(wchar_t));
     value.type = RegistryValue::Type::string;
-    value.text = utf8Of(text.substr(0, text.find(L'\0')));
+    value.text = utf8Of(text);  // cut at its first NUL by the portable reader
     return value;
   }
   return value;
