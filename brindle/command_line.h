@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "decimal_values.h"
+
 struct LuidArguments {
   std::uint32_t lowPart = 0;
   std::int32_t highPart = 0;
@@ -13,8 +15,3 @@ struct LuidArguments {
 
 // Scans argv[1..argc-1] once, left to right; unknown arguments are ignored.
 LuidArguments scanCommandLine(int argc, const char* const* argv);
-
-// Decimal conversions that never fail: white space, one sign, digits up to the first
-// non-digit; out-of-range magnitudes saturate.
-std::uint32_t toUnsigned32(const char* text);
-std::int32_t toSigned32(const char* text);

@@ -25,6 +25,8 @@ constexpr const char* kPartDxcore = "DXCore";
 constexpr const char* kPartVulkan = "Vulkan";
 constexpr const char* kPartSetupApi = "SetupAPI";
 constexpr const char* kPartCounters = "PDH";
+constexpr const char* kPartDirect3D11 = "Direct3D 11";
+constexpr const char* kPartDirect3D12 = "Direct3D 12";
 
 // The error code when the null device cannot be opened: runtimes would write into the document.
 constexpr const char* kNullDeviceUnavailable = "null_device_unavailable";
