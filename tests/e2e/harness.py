@@ -12,7 +12,7 @@ import subprocess
 import tempfile
 
 SCHEMA_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "schemas")
-PROBES = ("brindle", "fennel", "quarry", "sorrel")
+PROBES = ("brindle", "fennel", "quarry", "sorrel", "tansy")
 WINE = "/usr/lib/wine/wine64" if os.path.exists("/usr/lib/wine/wine64") else shutil.which("wine64") or "wine"
 RUN_TIMEOUT = 120
 
