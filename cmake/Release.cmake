@@ -27,13 +27,13 @@ function(probe_release_package)
   set(sums "${PROJECT_BINARY_DIR}/SHA256SUMS")
   add_custom_command(OUTPUT "${sums}"
     COMMAND "${CMAKE_COMMAND}" -D "OUTPUT=${sums}"
-            -D "FILES=bin/brindle.exe=$<TARGET_FILE:brindle>|bin/fennel.exe=$<TARGET_FILE:fennel>|bin/inventory.exe=$<TARGET_FILE:inventory_tool>|bin/quarry.exe=$<TARGET_FILE:quarry>|bin/sorrel.exe=$<TARGET_FILE:sorrel>"
+            -D "FILES=bin/brindle.exe=$<TARGET_FILE:brindle>|bin/fennel.exe=$<TARGET_FILE:fennel>|bin/inventory.exe=$<TARGET_FILE:inventory_tool>|bin/quarry.exe=$<TARGET_FILE:quarry>|bin/sorrel.exe=$<TARGET_FILE:sorrel>|bin/tansy.exe=$<TARGET_FILE:tansy>"
             -P "${PROJECT_SOURCE_DIR}/cmake/Sha256Sums.cmake"
-    DEPENDS brindle fennel inventory_tool quarry sorrel "${PROJECT_SOURCE_DIR}/cmake/Sha256Sums.cmake"
+    DEPENDS brindle fennel inventory_tool quarry sorrel tansy "${PROJECT_SOURCE_DIR}/cmake/Sha256Sums.cmake"
     COMMENT "Listing the SHA-256 of the executables" VERBATIM)
   add_custom_target(sha256sums ALL DEPENDS "${sums}")
 
-  install(TARGETS brindle fennel inventory_tool quarry sorrel RUNTIME DESTINATION bin)
+  install(TARGETS brindle fennel inventory_tool quarry sorrel tansy RUNTIME DESTINATION bin)
   install(FILES README.md LICENSE THIRD_PARTY_NOTICES "${sums}" DESTINATION .)
   install(FILES docs/writing-a-parent.md DESTINATION docs)  # the README links to it
   install(DIRECTORY "${PROJECT_SOURCE_DIR}/schemas/" DESTINATION schemas)

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the release archive twice, from two fresh clones of the committed tree in two
-# different folders, and compares the five executables and the archive byte for byte.
+# different folders, and compares the six executables and the archive byte for byte.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -18,7 +18,7 @@ passed=0
 failed=0
 one=${builds[0]}/build/windows
 two=${builds[1]}/build/windows
-for file in bin/brindle.exe bin/fennel.exe bin/inventory.exe bin/quarry.exe bin/sorrel.exe \
+for file in bin/brindle.exe bin/fennel.exe bin/inventory.exe bin/quarry.exe bin/sorrel.exe bin/tansy.exe \
             "package/$(cd "$one/package" && ls gpu-probes-*-win64.zip)"; do
   if cmp -s "$one/$file" "$two/$file"; then
     passed=$((passed + 1))

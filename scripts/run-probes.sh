@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
 # Builds the probes and runs each once: the native quarry, then quarry.exe, fennel.exe,
-# sorrel.exe and brindle.exe (for the first adapter that fennel lists) under Wine with a
-# virtual X server, and ends with the answers joined by LUID (inventory.exe).
+# sorrel.exe, tansy.exe and brindle.exe (for the first adapter that fennel lists) under Wine
+# with a virtual X server, and ends with the answers joined by LUID (inventory.exe).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 bash scripts/install-deps.sh
 for preset in native windows; do
   cmake --preset "$preset" > /dev/null
-  cmake --build --preset "$preset" -j "$(nproc)" --target quarry $( [ "$preset" = windows ] && echo brindle fennel sorrel inventory_tool )
+  cmake --build --preset "$preset" -j "$(nproc)" --target quarry $( [ "$preset" = windows ] && echo brindle fennel sorrel tansy inventory_tool )
 done
 
 echo "== quarry (Linux)"
@@ -20,7 +20,7 @@ xvfb-run -a bash -c '
   wine=/usr/lib/wine/wine64
   bin=build/windows/bin
   timeout 300 $wine wineboot -u >/dev/null 2>&1
-  for probe in quarry fennel sorrel; do
+  for probe in quarry fennel sorrel tansy; do
     echo "== $probe.exe (Wine)"
     timeout 120 $wine $bin/$probe.exe || echo "exit code $?"
   done

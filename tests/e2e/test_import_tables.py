@@ -1,9 +1,10 @@
 """Each .exe (the probes and inventory.exe) imports only Windows system DLLs, and only those it
 needs before its first line runs, so a user can copy one file to a bare Windows machine and run
 it. The probes import nothing but kernel32 and the C runtime: a system DLL imported at start
-(ole32, dxgi, setupapi, pdh) would bring C runtimes of its own up before the probe's output
-guard; they load COM, DXGI, SetupAPI, PDH and the Vulkan loader from System32 once the guard
-is in place. None exports anything, so each sees the DXGI order of a program without hints."""
+(ole32, dxgi, setupapi, pdh, d3d11, d3d12) would bring C runtimes of its own up before the
+probe's output guard; they load COM, DXGI, SetupAPI, PDH, Direct3D, DXCore and the Vulkan loader
+from System32 once the guard is in place. None exports anything, so each sees the DXGI order of
+a program without hints."""
 
 import os
 import struct
@@ -65,17 +66,17 @@ class ImportTableTest(unittest.TestCase):
         return [d.lower() for d in dlls]
 
     def test_probes_import_only_kernel32_and_their_c_runtime(self):
-        for name in ("brindle.exe", "fennel.exe", "quarry.exe", "sorrel.exe"):
+        for name in ("brindle.exe", "fennel.exe", "quarry.exe", "sorrel.exe", "tansy.exe"):
             dlls = self.check(name, PROBE_DLLS)
             for runtime in ("opencl.dll", "dxcore.dll", "vulkan-1.dll", "ole32.dll", "dxgi.dll",
-                            "setupapi.dll", "pdh.dll"):
+                            "setupapi.dll", "pdh.dll", "d3d11.dll", "d3d12.dll"):
                 self.assertNotIn(runtime, dlls, name)
 
     def test_inventory_needs_only_kernel32_advapi32_bcrypt_and_the_c_runtime(self):
         self.check("inventory.exe", INVENTORY_DLLS, crt_sets=True)
 
     def test_no_mingw_runtime_dll_is_needed(self):
-        for name in ("brindle.exe", "fennel.exe", "inventory.exe", "quarry.exe", "sorrel.exe"):
+        for name in ("brindle.exe", "fennel.exe", "inventory.exe", "quarry.exe", "sorrel.exe", "tansy.exe"):
             for dll in imported_dlls(harness.exe(name)):
                 self.assertNotRegex(dll.lower(), r"libstdc|libgcc|winpthread", name)
 
@@ -85,7 +86,7 @@ class ImportTableTest(unittest.TestCase):
         functions, names = exported_names(os.path.join(harness.fakes_dir(), "opencl-full", "OpenCL.dll"))
         self.assertIn("clGetPlatformIDs", names)  # the reader finds what a DLL exports
         self.assertEqual(functions, len(names))
-        for name in ("brindle.exe", "fennel.exe", "inventory.exe", "quarry.exe", "sorrel.exe"):
+        for name in ("brindle.exe", "fennel.exe", "inventory.exe", "quarry.exe", "sorrel.exe", "tansy.exe"):
             self.assertEqual(exported_names(harness.exe(name)), (0, []), name)
 
 

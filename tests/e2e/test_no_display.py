@@ -1,5 +1,5 @@
 """Without an X server Wine's CreateDXGIFactory1 fails with 0x887A0004: the factory error
-documents of brindle and fennel."""
+documents of brindle, fennel and tansy."""
 
 import unittest
 
@@ -25,13 +25,12 @@ class NoDisplayTest(unittest.TestCase):
         self.assertEqual(err, b"")
         harness.parse_document(out)
 
-    def test_fennel_reports_the_second_attempts_hresult(self):
-        out, code, err = harness.run(harness.exe("fennel.exe"), env=harness.wine_env(PREFIX))
-        self.assertEqual(out, b'{"schema":1,"error":{"code":"dxgi_failed",'
-                              b'"message":"CreateDXGIFactory1 failed: 0x887A0004"}}\n')
-        self.assertEqual(code, 1)
-        self.assertEqual(err, b"")
-        harness.parse_document(out)
+    def test_fennel_and_tansy_report_the_factorys_hresult(self):
+        for probe in ("fennel.exe", "tansy.exe"):
+            out, code, err = harness.run(harness.exe(probe), env=harness.wine_env(PREFIX))
+            self.assertEqual(out, b'{"schema":1,"error":{"code":"dxgi_failed",'
+                                  b'"message":"CreateDXGIFactory1 failed: 0x887A0004"}}\n', probe)
+            self.assertEqual((code, err), (1, b""), probe)
 
 
 if __name__ == "__main__":

@@ -13,10 +13,10 @@ import harness
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 VERSION = os.environ.get("PROBES_VERSION", "")
 WINDRES = os.environ.get("PROBES_WINDRES", "x86_64-w64-mingw32-windres")
-EXECUTABLES = ("brindle", "fennel", "inventory", "quarry", "sorrel")
+EXECUTABLES = ("brindle", "fennel", "inventory", "quarry", "sorrel", "tansy")
 # Linked without symbols: a probe is about 210 KB so, inventory.exe about 570 KB.
 SIZE_LIMITS = {"brindle": 300 * 1024, "fennel": 300 * 1024, "quarry": 300 * 1024, "sorrel": 300 * 1024,
-               "inventory": 1024 * 1024}
+               "tansy": 300 * 1024, "inventory": 1024 * 1024}
 
 
 def version_strings(executable):
@@ -53,10 +53,11 @@ class ArchiveTest(unittest.TestCase):
             names = sorted(archive.namelist())
             self.assertEqual(names, ["LICENSE", "README.md", "SHA256SUMS", "THIRD_PARTY_NOTICES",
                                      "bin/brindle.exe", "bin/fennel.exe",
-                                     "bin/inventory.exe", "bin/quarry.exe", "bin/sorrel.exe", "docs/writing-a-parent.md",
+                                     "bin/inventory.exe", "bin/quarry.exe", "bin/sorrel.exe", "bin/tansy.exe",
+                                     "docs/writing-a-parent.md",
                                      "schemas/brindle.schema.json", "schemas/fennel.schema.json",
                                      "schemas/inventory.schema.json", "schemas/quarry.schema.json",
-                                     "schemas/sorrel.schema.json"])
+                                     "schemas/sorrel.schema.json", "schemas/tansy.schema.json"])
             sums = archive.read("SHA256SUMS").decode("ascii")
             self.assertEqual(sums, "".join("%s  bin/%s.exe\n" % (hashlib.sha256(
                 archive.read("bin/%s.exe" % probe)).hexdigest(), probe) for probe in EXECUTABLES))
