@@ -1,6 +1,7 @@
 #include "gpu_inventory/inventory.h"
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <exception>
@@ -28,6 +29,15 @@ bool sameLuid(const FennelAdapter& adapter, const VulkanDevice& device) {
 
 bool sameLuid(const FennelAdapter& adapter, const SorrelAdapter& state) {
   return state.luidLowPart == adapter.luidLowPart && state.luidHighPart == adapter.luidHighPart;
+}
+
+// tansy's adapter with the LUID in a run that answered, or none.
+std::optional<TansyAdapter> capabilitiesIn(const TansyRun& tansy, const FennelAdapter& adapter) {
+  if (tansy.run.outcome != Outcome::answered) return std::nullopt;
+  for (const TansyAdapter& examined : tansy.adapters) {
+    if (examined.luidLowPart == adapter.luidLowPart && examined.luidHighPart == adapter.luidHighPart) return examined;
+  }
+  return std::nullopt;
 }
 
 using Rank = std::optional<std::uint32_t> SorrelAdapter::*;
@@ -146,6 +156,13 @@ bool worthRetryingWithoutLayers(const QuarryRun& quarry) {
          quarry.run.outcome != Outcome::notRun;
 }
 
+// A run over every adapter that neither answered nor failed to start: one adapter's driver may
+// be to blame. Without the executable, a run per adapter could not start either.
+bool worthRetryingPerAdapter(const TansyRun& tansy) {
+  return tansy.run.outcome != Outcome::answered && tansy.run.outcome != Outcome::couldNotStart &&
+         tansy.run.outcome != Outcome::notRun;
+}
+
 std::vector<InventoryVulkanDevice> kindedDevices(const std::vector<VulkanDevice>& devices) {
   std::vector<InventoryVulkanDevice> kinded;
   kinded.reserve(devices.size());
@@ -256,11 +273,14 @@ Inventory takeInventory(const std::string& folder, const InventoryOptions& optio
   FennelRun fennel;
   QuarryRun quarry;
   SorrelRun sorrel;
+  TansyRun tansy;
+  std::optional<std::vector<TansyRun>> tansyPerAdapter;
   std::vector<BrindleRun> brindleRuns;
   std::optional<QuarryRun> quarryWithoutLayers;
   // Once: a current directory changed by another thread meanwhile changes nothing.
   const std::string probes = fullFolderPath(folder);
   const std::string brindle = probePath(probes, "brindle");
+  const std::string tansyPath = probePath(probes, "tansy");
   const auto request = [&](std::string executable, std::string purpose) {
     ProbeRequest made;
     made.executable = std::move(executable);
@@ -269,9 +289,30 @@ Inventory takeInventory(const std::string& folder, const InventoryOptions& optio
     return made;
   };
 
+  // tansy's runs per adapter need both fennel's adapters and tansy's failure: whichever of the
+  // two runs ends last queues them, at once.
+  std::atomic<int> awaitedBeforeTansyRetry{2};
+  const auto retryTansyOnceBothEnded = [&](RunQueue& q) {
+    if (awaitedBeforeTansyRetry.fetch_sub(1) != 1) return;
+    if (!options.retryTansyPerAdapter || fennel.run.outcome != Outcome::answered || fennel.adapters.empty() ||
+        !worthRetryingPerAdapter(tansy)) {
+      return;
+    }
+    // Each run writes only its own slot, sized before any of them starts.
+    tansyPerAdapter.emplace(fennel.adapters.size());
+    for (std::size_t i = 0; i < fennel.adapters.size(); ++i) {
+      addRun(q, [&, i](RunQueue&) {
+        ProbeRequest run = request(tansyPath, "tansy on " + fennel.adapters[i].name);
+        run.arguments = brindleArguments(fennel.adapters[i]);
+        (*tansyPerAdapter)[i] = readTansyRun(runner(run));
+      });
+    }
+  };
+
   RunQueue queue;
   addRun(queue, [&](RunQueue& q) {
     fennel = readFennelRun(runner(request(probePath(probes, "fennel"), "fennel")));
+    retryTansyOnceBothEnded(q);
     if (fennel.run.outcome != Outcome::answered) return;
     // Each brindle run writes only its own slot, sized before any of them starts.
     brindleRuns.resize(fennel.adapters.size());
@@ -297,17 +338,23 @@ Inventory takeInventory(const std::string& folder, const InventoryOptions& optio
   addRun(queue, [&](RunQueue&) {
     sorrel = readSorrelRun(runner(request(probePath(probes, "sorrel"), "sorrel")));
   });
+  addRun(queue, [&](RunQueue& q) {
+    tansy = readTansyRun(runner(request(tansyPath, "tansy")));
+    retryTansyOnceBothEnded(q);
+  });
 
   workThrough(queue, options.sequential ? 0 : concurrentChildren - 1);
   if (queue.failure) std::rethrow_exception(queue.failure);
   GraphicsSettings settings = readGraphicsSettings(options.program ? *options.program : thisExecutablePath());
   return joinInventory(std::move(fennel), std::move(quarry), std::move(brindleRuns),
-                       std::move(quarryWithoutLayers), std::move(sorrel), std::move(settings));
+                       std::move(quarryWithoutLayers), std::move(sorrel), std::move(settings), std::move(tansy),
+                       std::move(tansyPerAdapter));
 }
 
 Inventory joinInventory(FennelRun fennel, QuarryRun quarry, std::vector<BrindleRun> brindleRuns,
                         std::optional<QuarryRun> quarryWithoutImplicitLayers, SorrelRun sorrel,
-                        GraphicsSettings graphicsSettings) {
+                        GraphicsSettings graphicsSettings, TansyRun tansy,
+                        std::optional<std::vector<TansyRun>> tansyPerAdapter) {
   Inventory inventory;
   const std::vector<VulkanDevice>* answered = nullptr;
   if (quarry.run.outcome == Outcome::answered) {
@@ -345,6 +392,11 @@ Inventory joinInventory(FennelRun fennel, QuarryRun quarry, std::vector<BrindleR
     if (entry.brindle.run.outcome == Outcome::answered && entry.brindle.answer.matched) {
       entry.openclKind = kindOfOpenClMatch(entry.brindle.answer);
     }
+    if (tansy.run.outcome == Outcome::answered) {
+      entry.capabilities = capabilitiesIn(tansy, entry.adapter);
+    } else if (tansyPerAdapter && i < tansyPerAdapter->size()) {
+      entry.capabilities = capabilitiesIn((*tansyPerAdapter)[i], entry.adapter);
+    }
     inventory.adapters.push_back(std::move(entry));
   }
   for (std::size_t d = 0; d < devices.size(); ++d) {
@@ -355,6 +407,15 @@ Inventory joinInventory(FennelRun fennel, QuarryRun quarry, std::vector<BrindleR
   inventory.quarryWithoutImplicitLayers = std::move(quarryWithoutImplicitLayers);
   if (sorrel.run.outcome == Outcome::notRun && sorrel.run.problem.empty()) sorrel.run.problem = "not run";
   inventory.sorrel = std::move(sorrel);
+  if (tansy.run.outcome == Outcome::notRun && tansy.run.problem.empty()) tansy.run.problem = "not run";
+  if (tansy.run.outcome == Outcome::answered) inventory.computeAdapters = tansy.computeAdapters;
+  inventory.tansy = std::move(tansy);
+  if (tansyPerAdapter) {
+    for (TansyRun& own : *tansyPerAdapter) {
+      if (own.run.outcome == Outcome::notRun && own.run.problem.empty()) own.run.problem = "not run";
+    }
+  }
+  inventory.tansyPerAdapter = std::move(tansyPerAdapter);
   inventory.order = adapterOrder(inventory);
   inventory.graphicsSettings = std::move(graphicsSettings);
   inventory.chosenAdapter = chosenAdapterOf(inventory);

@@ -177,8 +177,13 @@ std::string endedAtLimitLines(const Inventory& inventory) {
   if (inventory.quarryWithoutImplicitLayers) {
     runs.emplace_back("quarry without implicit layers", &inventory.quarryWithoutImplicitLayers->run);
   }
-  for (const AdapterInventory& entry : inventory.adapters) {
+  runs.emplace_back("tansy", &inventory.tansy.run);
+  for (std::size_t i = 0; i < inventory.adapters.size(); ++i) {
+    const AdapterInventory& entry = inventory.adapters[i];
     runs.emplace_back("brindle on " + entry.adapter.name, &entry.brindle.run);
+    if (inventory.tansyPerAdapter && i < inventory.tansyPerAdapter->size()) {
+      runs.emplace_back("tansy on " + entry.adapter.name, &(*inventory.tansyPerAdapter)[i].run);
+    }
   }
   std::string text;
   for (const auto& [purpose, run] : runs) {
@@ -261,6 +266,62 @@ std::string openclCell(const AdapterInventory& entry) {
          counted(a.luidExtDevices, "GPU device") + " with a LUID";
 }
 
+// The run that an adapter's capabilities come from: tansy's over every adapter when it answered,
+// else the adapter's own when there was one.
+const ProbeRun& capabilitiesRun(const Inventory& inventory, std::size_t position) {
+  const bool own = inventory.tansy.run.outcome != Outcome::answered && inventory.tansyPerAdapter &&
+                   position < inventory.tansyPerAdapter->size();
+  return own ? (*inventory.tansyPerAdapter)[position].run : inventory.tansy.run;
+}
+
+// "12_1, shader model 6.6", or why there is no Direct3D 12 device.
+std::string direct3d12Cell(const Inventory& inventory, std::size_t position) {
+  const AdapterInventory& entry = inventory.adapters[position];
+  if (!entry.capabilities) {
+    const ProbeRun& run = capabilitiesRun(inventory, position);
+    if (run.outcome != Outcome::answered) return whyNot("tansy", run);
+    return "tansy does not list this adapter";
+  }
+  if (!entry.capabilities->d3d12) return "no d3d12.dll";
+  const D3d12Capabilities& d3d12 = *entry.capabilities->d3d12;
+  if (d3d12.result[2] >= '8') return "no device: D3D12CreateDevice gave " + d3d12.result;
+  return (d3d12.featureLevel ? *d3d12.featureLevel : std::string("feature level unknown")) + ", shader model " +
+         (d3d12.shaderModel ? *d3d12.shaderModel : std::string("unknown"));
+}
+
+const char* hardwareTypeWords(const std::optional<std::string>& type) {
+  if (!type) return "type unknown";
+  if (*type == "npu") return "NPU";
+  if (*type == "computeAccelerator") return "compute accelerator";
+  if (*type == "mediaAccelerator") return "media accelerator";
+  return "GPU";
+}
+
+// "NPU 70123:0 Intel(R) AI Boost, vendor 8086, Direct3D 12 at 1_0_generic": the LUID always,
+// since an NPU's name is often empty.
+std::string computeAdapterLine(const ComputeAdapter& adapter) {
+  char vendor[16] = "unknown";
+  if (adapter.vendorId) std::snprintf(vendor, sizeof vendor, "%04X", static_cast<unsigned>(*adapter.vendorId));
+  std::string line = std::string("Compute-only adapter: ") + hardwareTypeWords(adapter.hardwareType) + " " +
+                     std::to_string(adapter.luidLowPart) + ":" + std::to_string(adapter.luidHighPart) + " " +
+                     (adapter.name.empty() ? "(no name)" : oneLine(adapter.name)) + ", vendor " + vendor + ", ";
+  if (!adapter.d3d12) return line + "no d3d12.dll";
+  if (!adapter.d3d12->featureLevel) return line + "no Direct3D 12 device: " + adapter.d3d12->result;
+  return line + "Direct3D 12 at " + *adapter.d3d12->featureLevel;
+}
+
+// The compute-only adapters, or why they are unknown.
+std::string computeAdapterLines(const Inventory& inventory) {
+  const TansyRun& tansy = inventory.tansy;
+  if (tansy.run.outcome != Outcome::answered) {
+    return "Compute-only adapters unknown: " + oneLine(whyNot("tansy", tansy.run)) + "\n";
+  }
+  if (!tansy.dxcoreAvailable) return "Compute-only adapters unknown: no DXCore on this system\n";
+  std::string text;
+  for (const ComputeAdapter& adapter : inventory.computeAdapters) text += computeAdapterLine(adapter) + "\n";
+  return text;
+}
+
 std::string tableOf(const std::vector<std::vector<std::string>>& rows) {
   std::vector<std::size_t> widths;
   for (const auto& row : rows) {
@@ -292,6 +353,11 @@ std::string inventoryDocument(const Inventory& inventory) {
   }
   document["vulkanFrom"] = orNull(vulkanSourceName(inventory.vulkanFrom));
   document["sorrel"] = runObject(inventory.sorrel.run);
+  document["tansy"] = runObject(inventory.tansy.run);
+  if (inventory.tansyPerAdapter) {
+    Json& runs = document["tansyPerAdapter"] = Json::array();
+    for (const TansyRun& own : *inventory.tansyPerAdapter) runs.push_back(runObject(own.run));
+  }
   Json& order = document["order"];
   order["highPerformance"] = positions(inventory.order.highPerformance);
   order["minimumPower"] = positions(inventory.order.minimumPower);
@@ -310,8 +376,11 @@ std::string inventoryDocument(const Inventory& inventory) {
         entry.preferredVulkanDevice ? Json(*entry.preferredVulkanDevice) : Json(nullptr);
     adapter["brindle"] = runObject(entry.brindle.run);
     adapter["openclKind"] = entry.openclKind ? Json(kindName(*entry.openclKind)) : Json(nullptr);
+    adapter["capabilities"] = entry.capabilities ? entry.capabilities->asPrinted : Json(nullptr);
     document["adapters"].push_back(std::move(adapter));
   }
+  document["computeAdapters"] = Json::array();
+  for (const ComputeAdapter& adapter : inventory.computeAdapters) document["computeAdapters"].push_back(adapter.asPrinted);
   document["otherVulkanDevices"] = deviceList(inventory.otherVulkanDevices);
   return document.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
 }
@@ -324,21 +393,24 @@ std::string inventoryTable(const Inventory& inventory) {
     text += "DXGI lists no hardware adapter.\n";
   } else {
     std::vector<std::vector<std::string>> rows = {
-        {"DXGI adapter", "LUID", "PCI", "Memory", "Free memory", "Integrated", "Displays", "Vulkan device",
-         "OpenCL device"}, {}};
+        {"DXGI adapter", "LUID", "PCI", "Memory", "Free memory", "Integrated", "Displays", "Direct3D 12",
+         "Vulkan device", "OpenCL device"}, {}};
     rows[1].resize(rows[0].size());
-    for (const AdapterInventory& entry : inventory.adapters) {
+    for (std::size_t i = 0; i < inventory.adapters.size(); ++i) {
+      const AdapterInventory& entry = inventory.adapters[i];
       const FennelAdapter& a = entry.adapter;
       const std::string software = entry.kind == AdapterKind::software ? " (software)" : "";
       rows.push_back({a.name + software, std::to_string(a.luidLowPart) + ":" + std::to_string(a.luidHighPart),
                       pciText(entry), memoryText(a.dedicatedVideoMemory), freeText(entry),
-                      a.isIntegratedGpu ? "yes" : "no", displaysText(entry), vulkanCell(inventory, entry),
+                      a.isIntegratedGpu ? "yes" : "no", displaysText(entry), direct3d12Cell(inventory, i),
+                      vulkanCell(inventory, entry),
                       openclCell(entry)});
     }
     text += tableOf(rows);
     const std::string choice = choiceLine(inventory);
     if (!choice.empty()) text += oneLine(choice) + "\n";
   }
+  text += computeAdapterLines(inventory);
   const std::string setting = settingLine(inventory);
   if (!setting.empty()) text += oneLine(setting) + "\n";
   text += endedAtLimitLines(inventory);

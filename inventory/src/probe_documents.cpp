@@ -315,6 +315,175 @@ void readSorrelAdapters(const Json& document, SorrelRun& sorrel) {
   }
 }
 
+// "0x887A0004": 0x and eight upper-case hexadecimal digits.
+bool isHresult(const std::string& text) {
+  if (text.size() != 10 || text.compare(0, 2, "0x") != 0) return false;
+  for (std::size_t i = 2; i < text.size(); ++i) {
+    const char c = text[i];
+    if (!((c >= '0' && c <= '9') || (c >= 'A' && c <= 'F'))) return false;
+  }
+  return true;
+}
+
+// An HRESULT whose severity bit is clear.
+bool succeeded(const std::string& hresult) { return hresult[2] >= '0' && hresult[2] <= '7'; }
+
+// "9_1" to "12_2" by name, another level as its number in decimal.
+bool isFeatureLevel(const std::string& text) {
+  for (const char* name : {"9_1", "9_2", "9_3", "10_0", "10_1", "11_0", "11_1", "12_0", "12_1", "12_2"}) {
+    if (text == name) return true;
+  }
+  return allDigits(text) && text.size() <= 10 && (text == "0" || text[0] != '0');
+}
+
+// "5.1" or "6.0" to "6.9".
+bool isShaderModel(const std::string& text) {
+  return text == "5.1" || (text.size() == 3 && text[0] == '6' && text[1] == '.' && text[2] >= '0' && text[2] <= '9');
+}
+
+std::optional<std::string> stringOrNull(const Json& item, const char* key, const std::string& path) {
+  if (requireKey(item, key, path).is_null()) return std::nullopt;
+  return readString(item, key, path);
+}
+
+std::optional<bool> boolOrNull(const Json& item, const char* key, const std::string& path) {
+  if (requireKey(item, key, path).is_null()) return std::nullopt;
+  return readBool(item, key, path);
+}
+
+std::optional<std::uint32_t> uint32OrNull(const Json& item, const char* key, const std::string& path) {
+  const auto value = readUnsignedOrNull(item, key, path, 0xFFFFFFFFu);
+  if (!value) return std::nullopt;
+  return static_cast<std::uint32_t>(*value);
+}
+
+std::string readHresult(const Json& item, const std::string& path) {
+  std::string result = readString(item, "result", path);
+  if (!isHresult(result)) reject(path + ".result: not 0x and eight hexadecimal digits");
+  return result;
+}
+
+// A level is only had with a device: a failed result with one contradicts itself.
+void requireDeviceResult(const std::string& result, const std::optional<std::string>& level, const std::string& path) {
+  if (level && !succeeded(result)) reject(path + ": a feature level with a failed result");
+}
+
+D3d11Capabilities readD3d11(const Json& value, const std::string& path) {
+  requireObject(value, path);
+  allowOnlyKeys(value, {"result", "featureLevel"}, path);
+  D3d11Capabilities d3d11;
+  d3d11.result = readHresult(value, path);
+  d3d11.featureLevel = stringOrNull(value, "featureLevel", path);
+  if (d3d11.featureLevel && !isFeatureLevel(*d3d11.featureLevel)) reject(path + ".featureLevel: unknown");
+  requireDeviceResult(d3d11.result, d3d11.featureLevel, path);
+  return d3d11;
+}
+
+D3d12Capabilities readD3d12(const Json& value, const std::string& path) {
+  requireObject(value, path);
+  allowOnlyKeys(value, {"result", "featureLevel", "shaderModel", "resourceBindingTier", "uma", "cacheCoherentUma",
+                        "native16BitShaderOps", "waveOps"}, path);
+  D3d12Capabilities d3d12;
+  d3d12.result = readHresult(value, path);
+  d3d12.featureLevel = stringOrNull(value, "featureLevel", path);
+  if (d3d12.featureLevel && !isFeatureLevel(*d3d12.featureLevel)) reject(path + ".featureLevel: unknown");
+  d3d12.shaderModel = stringOrNull(value, "shaderModel", path);
+  if (d3d12.shaderModel && !isShaderModel(*d3d12.shaderModel)) reject(path + ".shaderModel: not 5.1 to 6.9");
+  d3d12.resourceBindingTier = uint32OrNull(value, "resourceBindingTier", path);
+  d3d12.uma = boolOrNull(value, "uma", path);
+  d3d12.cacheCoherentUma = boolOrNull(value, "cacheCoherentUma", path);
+  d3d12.native16BitShaderOps = boolOrNull(value, "native16BitShaderOps", path);
+  d3d12.waveOps = boolOrNull(value, "waveOps", path);
+  const bool anyAnswer = d3d12.featureLevel || d3d12.shaderModel || d3d12.resourceBindingTier || d3d12.uma ||
+                         d3d12.cacheCoherentUma || d3d12.native16BitShaderOps || d3d12.waveOps;
+  if (anyAnswer && !succeeded(d3d12.result)) reject(path + ": an answer without a device");
+  return d3d12;
+}
+
+TansyAdapter readTansyAdapter(const Json& item, const std::string& path) {
+  requireObject(item, path);
+  allowOnlyKeys(item, {"luidLowPart", "luidHighPart", "dxgiOrdinal", "software", "d3d11", "d3d12"}, path);
+  TansyAdapter adapter;
+  adapter.luidLowPart = readUint32(item, "luidLowPart", path);
+  adapter.luidHighPart = readInt32(item, "luidHighPart", path);
+  adapter.dxgiOrdinal = readUint32(item, "dxgiOrdinal", path);
+  adapter.software = readBool(item, "software", path);
+  const Json& d3d11 = requireKey(item, "d3d11", path);
+  if (!d3d11.is_null()) adapter.d3d11 = readD3d11(d3d11, path + ".d3d11");
+  const Json& d3d12 = requireKey(item, "d3d12", path);
+  if (!d3d12.is_null()) adapter.d3d12 = readD3d12(d3d12, path + ".d3d12");
+  adapter.asPrinted = item;
+  return adapter;
+}
+
+ComputeD3d12 readComputeD3d12(const Json& value, const std::string& path) {
+  requireObject(value, path);
+  allowOnlyKeys(value, {"result", "featureLevel"}, path);
+  ComputeD3d12 d3d12;
+  d3d12.result = readHresult(value, path);
+  d3d12.featureLevel = stringOrNull(value, "featureLevel", path);
+  if (d3d12.featureLevel && *d3d12.featureLevel != "1_0_core" && *d3d12.featureLevel != "1_0_generic") {
+    reject(path + ".featureLevel: not 1_0_core or 1_0_generic");
+  }
+  requireDeviceResult(d3d12.result, d3d12.featureLevel, path);
+  return d3d12;
+}
+
+ComputeAdapter readComputeAdapter(const Json& item, const std::string& path) {
+  requireObject(item, path);
+  allowOnlyKeys(item, {"luidLowPart", "luidHighPart", "name", "vendorId", "deviceId", "hardware", "hardwareType",
+                       "coreCompute", "genericMl", "dedicatedAdapterMemory", "driverVersion", "d3d12"}, path);
+  ComputeAdapter adapter;
+  adapter.luidLowPart = readUint32(item, "luidLowPart", path);
+  adapter.luidHighPart = readInt32(item, "luidHighPart", path);
+  adapter.name = readString(item, "name", path);
+  adapter.vendorId = uint32OrNull(item, "vendorId", path);
+  adapter.deviceId = uint32OrNull(item, "deviceId", path);
+  adapter.hardware = boolOrNull(item, "hardware", path);
+  adapter.hardwareType = stringOrNull(item, "hardwareType", path);
+  if (adapter.hardwareType && *adapter.hardwareType != "npu" && *adapter.hardwareType != "computeAccelerator" &&
+      *adapter.hardwareType != "mediaAccelerator" && *adapter.hardwareType != "gpu") {
+    reject(path + ".hardwareType: unknown");
+  }
+  adapter.coreCompute = readBool(item, "coreCompute", path);
+  adapter.genericMl = readBool(item, "genericMl", path);
+  adapter.dedicatedAdapterMemory = readUnsignedOrNull(item, "dedicatedAdapterMemory", path, UINT64_MAX);
+  adapter.driverVersion = stringOrNull(item, "driverVersion", path);
+  if (adapter.driverVersion && !isDriverVersion(*adapter.driverVersion)) {
+    reject(path + ".driverVersion: not four numbers from 0 to 65535");
+  }
+  const Json& d3d12 = requireKey(item, "d3d12", path);
+  if (!d3d12.is_null()) adapter.d3d12 = readComputeD3d12(d3d12, path + ".d3d12");
+  adapter.asPrinted = item;
+  return adapter;
+}
+
+// One of tansy's lists; as for fennel, a LUID names one adapter.
+template <typename Item, typename Read>
+std::vector<Item> readLuidList(const Json& document, const char* key, Read read) {
+  const Json& list = requireKey(document, key, "");
+  if (!list.is_array()) reject(std::string(key) + ": not an array");
+  std::vector<Item> items;
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    Item item = read(list[i], at(key, i));
+    for (std::size_t j = 0; j < items.size(); ++j) {
+      if (items[j].luidLowPart == item.luidLowPart && items[j].luidHighPart == item.luidHighPart) {
+        reject(at(key, i) + ": the LUID of " + at(key, j));
+      }
+    }
+    items.push_back(std::move(item));
+  }
+  return items;
+}
+
+void readTansyLists(const Json& document, TansyRun& tansy) {
+  allowOnlyKeys(document, {"schema", "dxcoreAvailable", "adapters", "computeAdapters"}, "");
+  tansy.dxcoreAvailable = readBool(document, "dxcoreAvailable", "");
+  tansy.adapters = readLuidList<TansyAdapter>(document, "adapters", readTansyAdapter);
+  tansy.computeAdapters = readLuidList<ComputeAdapter>(document, "computeAdapters", readComputeAdapter);
+  if (!tansy.dxcoreAvailable && !tansy.computeAdapters.empty()) reject("computeAdapters: listed without DXCore");
+}
+
 // The verdict on one run, given how the probe's result document is read.
 ProbeRun judge(const ChildRun& child, const Shape& shape,
                const std::function<void(const Json&)>& readResult) {
@@ -428,6 +597,17 @@ SorrelRun readSorrelRun(const ChildRun& child) {
   sorrel.run = judge(child, {1, false, false, 16}, [&](const Json& d) { readSorrelAdapters(d, sorrel); });
   if (sorrel.run.outcome != Outcome::answered) sorrel.adapters.clear();
   return sorrel;
+}
+
+TansyRun readTansyRun(const ChildRun& child) {
+  TansyRun tansy;
+  tansy.run = judge(child, {1, false, true, 12}, [&](const Json& d) { readTansyLists(d, tansy); });
+  if (tansy.run.outcome != Outcome::answered) {
+    tansy.dxcoreAvailable = false;
+    tansy.adapters.clear();
+    tansy.computeAdapters.clear();
+  }
+  return tansy;
 }
 
 }  // namespace gpu_inventory

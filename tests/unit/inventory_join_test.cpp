@@ -56,6 +56,43 @@ std::string stateJson(unsigned low, int high, const std::string& highRank, const
          pci.substr(last + 1) + ",\"driverVersion\":\"31.0.101.4502\"}";
 }
 
+// tansy's Direct3D 12 object: a device with the level and model, or the failure's HRESULT.
+std::string d3d12Json(const std::string& level, const std::string& model) {
+  return "{\"result\":\"0x00000000\",\"featureLevel\":\"" + level + "\",\"shaderModel\":\"" + model +
+         "\",\"resourceBindingTier\":3,\"uma\":false,\"cacheCoherentUma\":false,\"native16BitShaderOps\":true,"
+         "\"waveOps\":true}";
+}
+
+std::string d3d12FailedJson(const std::string& result) {
+  return "{\"result\":\"" + result + "\",\"featureLevel\":null,\"shaderModel\":null,\"resourceBindingTier\":null,"
+         "\"uma\":null,\"cacheCoherentUma\":null,\"native16BitShaderOps\":null,\"waveOps\":null}";
+}
+
+// One of tansy's adapters; d3d12 "null" without d3d12.dll.
+std::string capabilitiesJson(unsigned low, int high, unsigned ordinal, const std::string& d3d12 = d3d12Json("12_1", "6.6")) {
+  return "{\"luidLowPart\":" + std::to_string(low) + ",\"luidHighPart\":" + std::to_string(high) +
+         ",\"dxgiOrdinal\":" + std::to_string(ordinal) +
+         ",\"software\":false,\"d3d11\":{\"result\":\"0x00000000\",\"featureLevel\":\"11_1\"},\"d3d12\":" + d3d12 + "}";
+}
+
+// A compute-only adapter: name may be empty; vendor and d3d12 as JSON ("null" for none).
+std::string computeJson(unsigned low, const std::string& name, const std::string& type, const std::string& vendor,
+                        const std::string& d3d12) {
+  return "{\"luidLowPart\":" + std::to_string(low) + ",\"luidHighPart\":0,\"name\":\"" + name + "\",\"vendorId\":" +
+         vendor + ",\"deviceId\":" + (vendor == "null" ? "null" : "32029") + ",\"hardware\":true,\"hardwareType\":" +
+         type + ",\"coreCompute\":false,\"genericMl\":true,\"dedicatedAdapterMemory\":0,\"driverVersion\":\"32.0.100.3053\","
+         "\"d3d12\":" + d3d12 + "}";
+}
+
+std::string tansyJson(const std::vector<std::string>& adapters, const std::vector<std::string>& compute = {},
+                      bool dxcore = true) {
+  std::string text = std::string("{\"schema\":1,\"dxcoreAvailable\":") + (dxcore ? "true" : "false") + ",\"adapters\":[";
+  for (std::size_t i = 0; i < adapters.size(); ++i) text += (i ? "," : "") + adapters[i];
+  text += "],\"computeAdapters\":[";
+  for (std::size_t i = 0; i < compute.size(); ++i) text += (i ? "," : "") + compute[i];
+  return text + "]}";
+}
+
 std::string sorrelJson(const std::vector<std::string>& states) {
   std::string text = "{\"schema\":1,\"adapters\":[";
   for (std::size_t i = 0; i < states.size(); ++i) text += (i ? "," : "") + states[i];
@@ -77,6 +114,26 @@ ChildRun answer(const std::string& document, std::uint32_t exitCode = 0) {
   child.started = true;
   child.exitCode = exitCode;
   child.output = document + "\n";
+  return child;
+}
+
+ChildRun crashedChild() {
+  ChildRun child;
+  child.started = true;
+  child.exitCode = 0xC0000005u;
+  return child;
+}
+
+ChildRun timedOutChild() {
+  ChildRun child;
+  child.started = child.timedOut = true;
+  return child;
+}
+
+ChildRun notStartedChild() {
+  ChildRun child;
+  child.startError = 2;
+  child.startProblem = "quarry.exe: not found";
   return child;
 }
 
@@ -207,9 +264,9 @@ INSTANTIATE_TEST_SUITE_P(Documents, SorrelJoinTest, testing::Values(
                    {integratedState, warpState, smallState, bigState}, {gib / 2, std::nullopt, 0, 6 * gib},
                    {2, 3, 0, 1}, {0, 3, 2, 1}, "windows",
                    {"High performance: Small (20:0); minimum power: Integrated (10:0) (Windows' preference)\n",
-                    "Big" + std::string(39, ' ') + "30:0  0a:1f.7  8.0 GiB  6.0 of 8.0 GiB free  no          0         quarry",
-                    "Small" + std::string(37, ' ') + "20:0  01:00.0  4.0 GiB  0.0 of 4.0 GiB free  no          2         quarry",
-                    "Microsoft Basic Render Driver (software)  40:0           0 MiB                         no          0         quarry"}},
+                    "Big" + std::string(39, ' ') + "30:0  0a:1f.7  8.0 GiB  6.0 of 8.0 GiB free  no          0         tansy was not run: not run  quarry",
+                    "Small" + std::string(37, ' ') + "20:0  01:00.0  4.0 GiB  0.0 of 4.0 GiB free  no          2         tansy was not run: not run  quarry",
+                    "Microsoft Basic Render Driver (software)  40:0           0 MiB                         no          0         tansy was not run: not run  quarry"}},
     SorrelJoinCase{"sorrel_failed", R"({"schema":1,"error":{"code":"dxgi_failed","message":"m"}})", 1,
                    {"", "", "", ""}, {std::nullopt, std::nullopt, std::nullopt, std::nullopt}, ruleHigh, ruleLow, "rule",
                    {ruleChoice + "sorrel failed: dxgi_failed: m)"}},
@@ -223,6 +280,81 @@ INSTANTIATE_TEST_SUITE_P(Documents, SorrelJoinTest, testing::Values(
                    {integratedState, warpState, smallState, stateJson(30, 0, "0", "1")}, {gib / 2, std::nullopt, 0, std::nullopt},
                    ruleHigh, ruleLow, "rule", {ruleChoice + "sorrel gave no whole order of the hardware adapters)"}}),
     [](const testing::TestParamInfo<SorrelJoinCase>& p) { return std::string(p.param.label); });
+
+// fennelDoc's adapters are Twin 20:0, Twin 10:0 and Other 30:-1.
+const std::string twin20 = capabilitiesJson(20, 0, 1, d3d12FailedJson("0x887A0004"));
+const std::string twin10 = capabilitiesJson(10, 0, 0);
+const std::string npu = computeJson(70123, "", "\"npu\"", "32902", R"({"result":"0x00000000","featureLevel":"1_0_generic"})");
+const std::string accelerator = computeJson(70124, "Accel \\\"X\\\"", "null", "null", "null");
+
+struct CapabilitiesCase {
+  const char* label;
+  ChildRun tansy;
+  std::vector<std::string> capabilities;  // each adapter's as printed; "" for null
+  std::vector<std::string> computeAdapters;
+  std::vector<std::string> tableLines;    // parts of the table, each from the start of a cell
+};
+
+TEST(JoinInventory, CapabilitiesByLuidAndTheComputeAdaptersAsTansyPrintedThem) {
+  const std::string tansyCrashed = "tansy crashed: ended by exception 0xC0000005 without a document";
+  const std::vector<CapabilitiesCase> cases = {
+      {"answered", answer(tansyJson({twin10, capabilitiesJson(99, 0, 2), twin20}, {npu, accelerator})),
+       {twin20, twin10, ""}, {npu, accelerator},
+       {"no device: D3D12CreateDevice gave 0x887A0004  ", "12_1, shader model 6.6  ", "tansy does not list this adapter  ",
+        "Compute-only adapter: NPU 70123:0 (no name), vendor 8086, Direct3D 12 at 1_0_generic\n",
+        "Compute-only adapter: type unknown 70124:0 Accel \"X\", vendor unknown, no d3d12.dll\n"}},
+      {"without d3d12.dll nor DXCore", answer(tansyJson({capabilitiesJson(20, 0, 0, "null"),
+                                                          capabilitiesJson(10, 0, 1, d3d12FailedJson("0x80004005"))}, {}, false)),
+       {capabilitiesJson(20, 0, 0, "null"), capabilitiesJson(10, 0, 1, d3d12FailedJson("0x80004005")), ""}, {},
+       {"no d3d12.dll  ", "no device: D3D12CreateDevice gave 0x80004005  ",
+        "Compute-only adapters unknown: no DXCore on this system\n"}},
+      {"a level and model unknown", answer(tansyJson({capabilitiesJson(20, 0, 0,
+           R"({"result":"0x00000001","featureLevel":null,"shaderModel":null,"resourceBindingTier":null,"uma":null,"cacheCoherentUma":null,"native16BitShaderOps":null,"waveOps":null})")})),
+       {capabilitiesJson(20, 0, 0, R"({"result":"0x00000001","featureLevel":null,"shaderModel":null,"resourceBindingTier":null,"uma":null,"cacheCoherentUma":null,"native16BitShaderOps":null,"waveOps":null})"), "", ""},
+       {}, {"feature level unknown, shader model unknown  "}},
+      {"crashed", crashedChild(), {"", "", ""}, {}, {tansyCrashed + "  ", "Compute-only adapters unknown: " + tansyCrashed + "\n"}},
+  };
+  for (const CapabilitiesCase& c : cases) {
+    const FennelRun fennel = readFennelRun(answer(fennelDoc));
+    const Inventory inventory = joinInventory(fennel, readQuarryRun(answer(quarryDoc)), {}, std::nullopt, {}, {},
+                                              readTansyRun(c.tansy));
+    const Json document = Json::parse(inventoryDocument(inventory));
+    ASSERT_EQ(inventory.adapters.size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i) {
+      EXPECT_EQ(inventory.adapters[i].capabilities.has_value(), !c.capabilities[i].empty()) << c.label << i;
+      EXPECT_EQ(document["adapters"][i]["capabilities"],
+                c.capabilities[i].empty() ? Json(nullptr) : Json::parse(c.capabilities[i])) << c.label << i;
+    }
+    Json compute = Json::array();
+    for (const std::string& adapter : c.computeAdapters) compute.push_back(Json::parse(adapter));
+    EXPECT_EQ(document["computeAdapters"], compute) << c.label;
+    EXPECT_EQ(inventory.computeAdapters.size(), c.computeAdapters.size()) << c.label;
+    EXPECT_FALSE(document.contains("tansyPerAdapter")) << c.label;
+    const std::string table = inventoryTable(inventory);
+    for (const std::string& part : c.tableLines) {
+      const std::string before = part.back() == '\n' ? "\n" : "  ";  // a line of its own, or a cell
+      EXPECT_NE(table.find(before + part), std::string::npos) << c.label << ": " << part << "\n" << table;
+    }
+  }
+  // The typed reading of an answer: each of the NPU's fields.
+  const TansyRun tansy = readTansyRun(answer(tansyJson({twin10}, {npu})));
+  ASSERT_EQ(tansy.computeAdapters.size(), 1u);
+  const ComputeAdapter& n = tansy.computeAdapters[0];
+  EXPECT_EQ(std::make_tuple(n.luidLowPart, n.luidHighPart, n.name, n.vendorId, n.deviceId, n.hardware, n.hardwareType),
+            std::make_tuple(70123u, 0, std::string(), std::optional<std::uint32_t>(32902), std::optional<std::uint32_t>(32029),
+                            std::optional<bool>(true), std::optional<std::string>("npu")));
+  EXPECT_EQ(std::make_tuple(n.coreCompute, n.genericMl, n.dedicatedAdapterMemory, n.driverVersion),
+            std::make_tuple(false, true, std::optional<std::uint64_t>(0), std::optional<std::string>("32.0.100.3053")));
+  EXPECT_EQ(n.d3d12->featureLevel, "1_0_generic");
+  const D3d12Capabilities& d3d12 = *tansy.adapters.at(0).d3d12;
+  EXPECT_EQ(std::make_tuple(d3d12.result, d3d12.featureLevel, d3d12.shaderModel, d3d12.resourceBindingTier),
+            std::make_tuple(std::string("0x00000000"), std::optional<std::string>("12_1"), std::optional<std::string>("6.6"),
+                            std::optional<std::uint32_t>(3)));
+  EXPECT_EQ(std::make_tuple(d3d12.uma, d3d12.cacheCoherentUma, d3d12.native16BitShaderOps, d3d12.waveOps),
+            std::make_tuple(std::optional<bool>(false), std::optional<bool>(false), std::optional<bool>(true),
+                            std::optional<bool>(true)));
+  EXPECT_EQ(tansy.adapters[0].d3d11->featureLevel, "11_1");
+}
 
 struct ChosenCase {
   const char* label;
@@ -378,6 +510,12 @@ struct Recorder {
   std::vector<std::string> executables;  // as given to the runner
   std::vector<std::string> purposes;
   std::deque<ChildRun> quarryRuns;  // what quarry's runs print, in turn; then quarryDoc
+  // tansy over every adapter: this, else an answer listing each adapter with its position as
+  // dxgiOrdinal. A run for one LUID lists that adapter with dxgiOrdinal 100 + its low part,
+  // or crashes when the low part is in tansyCrashesFor.
+  std::optional<ChildRun> tansyRun;
+  std::vector<std::string> tansyCrashesFor;
+  bool fennelWaitsForTansy = false, tansyWaitsForBrindle = false, tansyEnded = false;
 };
 struct RunnerBroke {};  // not a std::exception: any exception reaches the caller
 Recorder recorder;
@@ -419,6 +557,15 @@ ChildRun recordedRun(const ProbeRequest& request) {
       return std::find(recorder.ran.begin(), recorder.ran.end(), "sorrel.exe") != recorder.ran.end();
     });
   }
+  if (probe == "fennel.exe" && recorder.fennelWaitsForTansy) {
+    recorderChanged.wait_for(hold, std::chrono::seconds(10), [] { return recorder.tansyEnded; });
+  }
+  if (probe == "tansy.exe" && request.arguments.empty() && recorder.tansyWaitsForBrindle) {
+    recorderChanged.wait_for(hold, std::chrono::seconds(10), [] {
+      return std::any_of(recorder.ran.begin(), recorder.ran.end(),
+                         [](const std::string& r) { return r.rfind("brindle", 0) == 0; });
+    });
+  }
   if (probe == "quarry.exe" && recorder.quarryWaitsForBrindle) {
     recorder.brindleBeganDuringQuarry = recorderChanged.wait_for(hold, std::chrono::seconds(10), [] {
       return std::any_of(recorder.ran.begin(), recorder.ran.end(),
@@ -439,6 +586,26 @@ ChildRun recordedRun(const ProbeRequest& request) {
     }
     return answer(sorrelJson(states));
   }
+  if (probe == "tansy.exe" && request.arguments.empty()) {
+    recorder.tansyEnded = true;
+    recorderChanged.notify_all();
+    if (recorder.tansyRun) return *recorder.tansyRun;
+    std::vector<std::string> adapters;
+    for (unsigned i = 0; i < recorder.adapters; ++i) adapters.push_back(capabilitiesJson(i, -1, i));
+    return answer(tansyJson(adapters, {computeJson(77, "", "\"npu\"", "32902", "null")}));
+  }
+  if (probe == "tansy.exe") {
+    const std::string& low = request.arguments.at(1);
+    const auto& crashes = recorder.tansyCrashesFor;
+    if (std::find(crashes.begin(), crashes.end(), low) != crashes.end()) {
+      ChildRun crashed;
+      crashed.started = true;
+      crashed.exitCode = 0xC0000005u;
+      return crashed;
+    }
+    return answer(tansyJson({capabilitiesJson(static_cast<unsigned>(std::stoul(low)), std::stoi(request.arguments.at(3)),
+                                              100 + static_cast<unsigned>(std::stoul(low)))}));
+  }
   if (probe == "quarry.exe" && !recorder.quarryRuns.empty()) {
     ChildRun run = recorder.quarryRuns.front();
     recorder.quarryRuns.pop_front();
@@ -451,12 +618,14 @@ TEST(TakeInventory, SequentialRunsOneChildAtATimeInOrder) {
   recorder = {};
   const Inventory inventory = takeInventory("C:\\probes", {std::chrono::milliseconds(5), true}, recordedRun);
   EXPECT_EQ(recorder.mostAtOnce, 1);
-  ASSERT_EQ(recorder.ran.size(), 9u);
+  ASSERT_EQ(recorder.ran.size(), 10u);
   EXPECT_EQ(recorder.ran[0], "fennel.exe");
   EXPECT_EQ(recorder.ran[1], "quarry.exe");
   EXPECT_EQ(recorder.ran[2], "sorrel.exe");
   EXPECT_EQ(recorder.purposes[2], "sorrel");
-  EXPECT_EQ(recorder.ran[8], "brindle.exe --luid-low 5 --luid-high -1");
+  EXPECT_EQ(recorder.ran[3], "tansy.exe");
+  EXPECT_EQ(recorder.purposes[3], "tansy");
+  EXPECT_EQ(recorder.ran[9], "brindle.exe --luid-low 5 --luid-high -1");
   EXPECT_EQ(inventory.adapters.at(5).brindle.run.outcome, Outcome::answered);
   EXPECT_EQ(inventory.adapters.at(5).state->highPerformanceRank, 0u);
   EXPECT_EQ(inventory.order.highPerformance, (std::vector<std::uint32_t>{5, 4, 3, 2, 1, 0}));
@@ -470,7 +639,7 @@ TEST(TakeInventory, BrindleStartsAsSoonAsFennelAnsweredAndAtMostFourRun) {
   EXPECT_TRUE(recorder.brindleBeganDuringQuarry);
   EXPECT_TRUE(recorder.sorrelBeganDuringFennel);
   EXPECT_LE(recorder.mostAtOnce, 4);
-  EXPECT_EQ(recorder.ran.size(), 9u);
+  EXPECT_EQ(recorder.ran.size(), 10u);
   EXPECT_EQ(inventory.adapters.size(), 6u);
 }
 
@@ -478,29 +647,11 @@ TEST(TakeInventory, SixtyFiveAdaptersAreGarbledAndStartNoBrindleRun) {
   recorder = {};
   recorder.adapters = 65;
   const Inventory inventory = takeInventory("C:\\probes", {std::chrono::milliseconds(5), true}, recordedRun);
-  EXPECT_EQ(recorder.ran, (std::vector<std::string>{"fennel.exe", "quarry.exe", "sorrel.exe"}));
+  // tansy's answer lists 65 too: garbled, but without fennel's adapters no run per adapter.
+  EXPECT_EQ(recorder.ran, (std::vector<std::string>{"fennel.exe", "quarry.exe", "sorrel.exe", "tansy.exe"}));
   EXPECT_EQ(inventory.fennel.run.outcome, Outcome::garbled);
+  EXPECT_EQ(inventory.tansy.run.outcome, Outcome::garbled);
   EXPECT_TRUE(inventory.adapters.empty());
-}
-
-ChildRun crashedChild() {
-  ChildRun child;
-  child.started = true;
-  child.exitCode = 0xC0000005u;
-  return child;
-}
-
-ChildRun timedOutChild() {
-  ChildRun child;
-  child.started = child.timedOut = true;
-  return child;
-}
-
-ChildRun notStartedChild() {
-  ChildRun child;
-  child.startError = 2;
-  child.startProblem = "quarry.exe: not found";
-  return child;
 }
 
 TEST(TakeInventory, ARunnerThatThrowsReachesTheCallerWithNothingLeftRunning) {
@@ -515,7 +666,7 @@ TEST(TakeInventory, ARunnerThatThrowsReachesTheCallerWithNothingLeftRunning) {
   recorder.throwsFor = "brindle.exe";
   recorder.quarryRuns = {crashedChild()};
   EXPECT_THROW(takeInventory("C:\\probes", {std::chrono::milliseconds(5), true}, recordedRun), RunnerBroke);
-  EXPECT_EQ(recorder.ran, (std::vector<std::string>{"fennel.exe", "quarry.exe", "sorrel.exe",
+  EXPECT_EQ(recorder.ran, (std::vector<std::string>{"fennel.exe", "quarry.exe", "sorrel.exe", "tansy.exe",
                                                     "brindle.exe --luid-low 0 --luid-high -1"}));
 
   // Side by side: quarry throws while fennel still runs; the throw waits for fennel's end, and
@@ -526,7 +677,8 @@ TEST(TakeInventory, ARunnerThatThrowsReachesTheCallerWithNothingLeftRunning) {
   EXPECT_THROW(takeInventory("C:\\probes", {}, recordedRun), RunnerBroke);
   std::lock_guard<std::mutex> hold(recorderLock);
   EXPECT_EQ(recorder.running, 0);
-  EXPECT_EQ(std::count_if(recorder.ran.begin(), recorder.ran.end(), [](const std::string& r) { return r != "sorrel.exe"; }), 2);
+  EXPECT_EQ(std::count_if(recorder.ran.begin(), recorder.ran.end(),
+                          [](const std::string& r) { return r != "sorrel.exe" && r != "tansy.exe"; }), 2);
 }
 
 struct RetryCase {
@@ -580,6 +732,100 @@ TEST(TakeInventory, QuarryIsRunAgainWithoutImplicitLayersOnlyWhenItRanAndDidNotA
   }
 }
 
+struct TansyRetryCase {
+  const char* label;
+  std::optional<ChildRun> tansyRun;  // none: an answer listing every adapter
+  std::vector<std::string> crashesFor;
+  bool retryOption;
+  bool retried;
+  // Each adapter's dxgiOrdinal, as the run it was taken from printed it; -1: no capabilities.
+  std::vector<int> ordinals;
+};
+
+TEST(TakeInventory, TansyRunsPerAdapterOnlyWhenItsRunOverEveryAdapterRanAndDidNotAnswer) {
+  const std::vector<TansyRetryCase> cases = {
+      {"answered", std::nullopt, {"1"}, true, false, {0, 1, 2}},
+      {"crashed", crashedChild(), {}, true, true, {100, 101, 102}},
+      {"one adapter's own run crashes", crashedChild(), {"1"}, true, true, {100, -1, 102}},
+      {"timed out", timedOutChild(), {}, true, true, {100, 101, 102}},
+      {"garbled", answer("junk"), {}, true, true, {100, 101, 102}},
+      {"platform crashed", answer(R"({"schema":1,"error":{"code":"platform_crashed","message":"m"}})", 1), {}, true,
+       true, {100, 101, 102}},
+      {"could not start", notStartedChild(), {}, true, false, {-1, -1, -1}},
+      {"retry off", crashedChild(), {}, false, false, {-1, -1, -1}},
+  };
+  for (const TansyRetryCase& c : cases) {
+    recorder = {};
+    recorder.adapters = 3;
+    recorder.tansyRun = c.tansyRun;
+    recorder.tansyCrashesFor = c.crashesFor;
+    InventoryOptions options{std::chrono::milliseconds(5), true};
+    options.retryTansyPerAdapter = c.retryOption;
+    const Inventory inventory = takeInventory("C:\\probes", options, recordedRun);
+    std::vector<std::string> tansyRuns, purposes;
+    for (std::size_t i = 0; i < recorder.ran.size(); ++i) {
+      if (recorder.ran[i].rfind("tansy", 0) != 0) continue;
+      tansyRuns.push_back(recorder.ran[i]);
+      purposes.push_back(recorder.purposes[i]);
+    }
+    std::vector<std::string> wanted = {"tansy.exe"}, wantedPurposes = {"tansy"};
+    if (c.retried) {
+      for (int i = 0; i < 3; ++i) {
+        wanted.push_back("tansy.exe --luid-low " + std::to_string(i) + " --luid-high -1");
+        wantedPurposes.push_back("tansy on A");
+      }
+    }
+    EXPECT_EQ(tansyRuns, wanted) << c.label;
+    EXPECT_EQ(purposes, wantedPurposes) << c.label;
+    ASSERT_EQ(inventory.tansyPerAdapter.has_value(), c.retried) << c.label;
+    std::vector<int> ordinals;
+    for (const AdapterInventory& entry : inventory.adapters) {
+      ordinals.push_back(entry.capabilities ? static_cast<int>(entry.capabilities->dxgiOrdinal) : -1);
+    }
+    EXPECT_EQ(ordinals, c.ordinals) << c.label;
+    // The compute adapters only from the run over every adapter, and only when it answered.
+    EXPECT_EQ(inventory.computeAdapters.size(), c.tansyRun ? 0u : 1u) << c.label;
+    const Json document = Json::parse(inventoryDocument(inventory));
+    std::vector<std::string> keys;
+    for (const auto& item : document.items()) keys.push_back(item.key());
+    const auto after = [&](const char* key) { return *(std::find(keys.begin(), keys.end(), key) + 1); };
+    EXPECT_EQ(after("sorrel"), "tansy") << c.label;
+    EXPECT_EQ(after("tansy"), c.retried ? "tansyPerAdapter" : "order") << c.label;
+    EXPECT_EQ(after("adapters"), "computeAdapters") << c.label;
+    if (c.retried) {
+      ASSERT_EQ(document["tansyPerAdapter"].size(), 3u) << c.label;
+      for (std::size_t i = 0; i < 3; ++i) {
+        const bool crashed = c.ordinals[i] == -1;
+        EXPECT_EQ(document["tansyPerAdapter"][i]["outcome"], crashed ? "crashed" : "answered") << c.label << i;
+        EXPECT_EQ(document["adapters"][i]["capabilities"],
+                  crashed ? Json(nullptr) : Json::parse(capabilitiesJson(static_cast<unsigned>(i), -1, 100 + static_cast<unsigned>(i))))
+            << c.label << i;
+      }
+      // The adapter whose own run crashed says so in the table.
+      const std::string table = inventoryTable(inventory);
+      EXPECT_EQ(table.find("  tansy crashed: ended by exception 0xC0000005") != std::string::npos,
+                std::count(c.ordinals.begin(), c.ordinals.end(), -1) > 0) << c.label << "\n" << table;
+    }
+  }
+}
+
+TEST(TakeInventory, TansyRunsPerAdapterOnceBothFennelAnsweredAndTansyFailedWhicheverEndsLast) {
+  for (const bool tansyEndsFirst : {true, false}) {
+    recorder = {};
+    recorder.tansyRun = crashedChild();
+    recorder.fennelWaitsForTansy = tansyEndsFirst;
+    recorder.tansyWaitsForBrindle = !tansyEndsFirst;  // a brindle run begins once fennel answered
+    const Inventory inventory = takeInventory("C:\\probes", {}, recordedRun);
+    EXPECT_LE(recorder.mostAtOnce, 4) << tansyEndsFirst;
+    EXPECT_EQ(recorder.ran.size(), 16u) << tansyEndsFirst;  // four, six brindle runs and six tansy runs
+    ASSERT_TRUE(inventory.tansyPerAdapter.has_value()) << tansyEndsFirst;
+    for (std::size_t i = 0; i < inventory.adapters.size(); ++i) {
+      ASSERT_TRUE(inventory.adapters[i].capabilities.has_value()) << i;
+      EXPECT_EQ(inventory.adapters[i].capabilities->dxgiOrdinal, 100 + i) << i;
+    }
+  }
+}
+
 TEST(TakeInventory, ARelativeFolderIsResolvedOnceBeforeTheFirstRun) {
   namespace fs = std::filesystem;
   const fs::path before = fs::current_path();
@@ -588,7 +834,7 @@ TEST(TakeInventory, ARelativeFolderIsResolvedOnceBeforeTheFirstRun) {
   takeInventory("probes here", {std::chrono::milliseconds(5), true}, recordedRun);
   fs::current_path(before);
   const std::string folder = (before / "probes here").string();
-  ASSERT_EQ(recorder.executables.size(), 9u);
+  ASSERT_EQ(recorder.executables.size(), 10u);
   for (const std::string& executable : recorder.executables) {
     EXPECT_EQ(executable.rfind(folder, 0), 0u) << executable << " is not in " << folder;
   }
@@ -633,8 +879,10 @@ TEST(InventoryOutput, DocumentAndTableSayWhatEachProbeDid) {
   const Json document = Json::parse(text);
   std::vector<std::string> keys;
   for (const auto& item : document.items()) keys.push_back(item.key());
-  EXPECT_EQ(keys, (std::vector<std::string>{"schema", "fennel", "quarry", "vulkanFrom", "sorrel", "order",
-                                            "graphicsSettings", "adapters", "otherVulkanDevices"}));
+  EXPECT_EQ(keys, (std::vector<std::string>{"schema", "fennel", "quarry", "vulkanFrom", "sorrel", "tansy", "order",
+                                            "graphicsSettings", "adapters", "computeAdapters", "otherVulkanDevices"}));
+  EXPECT_EQ(document["tansy"], Json::parse(R"({"outcome":"notRun","exitCode":null,"seconds":0.0,"problem":"not run"})"));
+  EXPECT_EQ(document["computeAdapters"], Json::array());
   EXPECT_EQ(document["sorrel"], Json::parse(R"({"outcome":"notRun","exitCode":null,"seconds":0.0,"problem":"not run"})"));
   EXPECT_EQ(document["schema"], 2);
   EXPECT_EQ(document["vulkanFrom"], "quarry");
@@ -644,7 +892,8 @@ TEST(InventoryOutput, DocumentAndTableSayWhatEachProbeDid) {
   keys.clear();
   for (const auto& item : first.items()) keys.push_back(item.key());
   EXPECT_EQ(keys, (std::vector<std::string>{"adapter", "kind", "state", "freeDedicatedMemory", "vulkanDevices",
-                                            "preferredVulkanDevice", "brindle", "openclKind"}));
+                                            "preferredVulkanDevice", "brindle", "openclKind", "capabilities"}));
+  EXPECT_EQ(first["capabilities"], nullptr);
   EXPECT_EQ(first["adapter"], Json::parse(adapterJson("Twin", 20, 0)));
   EXPECT_EQ(first["vulkanDevices"][1], Json::parse("{\"kind\":\"translation\",\"device\":" +
                                                    deviceJson(2, "Twin layered", true, 20, 0, "MESA_DOZEN") + "}"));
@@ -664,8 +913,8 @@ TEST(InventoryOutput, DocumentAndTableSayWhatEachProbeDid) {
 
   const std::string table = inventoryTable(inventory);
   // A line feed in a driver's name does not break the table: a header, a rule, four rows, the
-  // choices, the run that was ended, two devices.
-  EXPECT_EQ(std::count(table.begin(), table.end(), '\n'), 10) << table;
+  // choices, why no compute adapter is known, the run that was ended, two devices.
+  EXPECT_EQ(std::count(table.begin(), table.end(), '\n'), 11) << table;
   const std::string otherRow = "Other GPU" + std::string(31 + 2, ' ') + "30:-1";  // the widest name has 40
   for (const std::string& cell : std::vector<std::string>{"#0 Twin A (preferred); #2 Twin layered (translation)", "P / D (#1, by luid)\n",
                            "brindle timed out: no answer within 30 s", "brindle failed: dxgi_adapter_not_found: m",

@@ -24,6 +24,13 @@ const std::string quarryDoc = R"({"schema":2,"devices":[)" + device + "]}";
 const std::string state =
     R"({"luidLowPart":4,"luidHighPart":-5,"dxgiOrdinal":1,"highPerformanceRank":null,"minimumPowerRank":2,"outputs":3,"dedicatedSystemMemory":4,"sharedSystemMemory":5,"localBudget":6,"nonLocalBudget":null,"dedicatedUsage":7,"sharedUsage":8,"pciBus":9,"pciDevice":65535,"pciFunction":0,"driverVersion":"65535.0.10.99"})";
 const std::string sorrelDoc = R"({"schema":1,"adapters":[)" + state + "]}";
+const std::string d3d12 =
+    R"({"result":"0x00000000","featureLevel":"45568","shaderModel":"6.9","resourceBindingTier":2,"uma":true,"cacheCoherentUma":null,"native16BitShaderOps":false,"waveOps":true})";
+const std::string examined =
+    R"({"luidLowPart":4,"luidHighPart":-5,"dxgiOrdinal":0,"software":true,"d3d11":{"result":"0x00000000","featureLevel":"10_1"},"d3d12":)" + d3d12 + "}";
+const std::string npu =
+    R"({"luidLowPart":4,"luidHighPart":0,"name":"","vendorId":null,"deviceId":null,"hardware":null,"hardwareType":"npu","coreCompute":false,"genericMl":true,"dedicatedAdapterMemory":null,"driverVersion":null,"d3d12":{"result":"0x887A0004","featureLevel":null}})";
+const std::string tansyDoc = R"({"schema":1,"dxcoreAvailable":true,"adapters":[)" + examined + R"(],"computeAdapters":[)" + npu + "]}";
 const std::string noMatch =
     R"({"schema":1,"matched":false,"reason":"no_match","platformCount":1,"d3d11SharingPlatforms":0,"luidExtDevices":0})";
 
@@ -58,7 +65,7 @@ std::string mebibyteOfKeys() {
   return text + "}";
 }
 
-enum class Probe { fennel, quarry, brindle, sorrel };
+enum class Probe { fennel, quarry, brindle, sorrel, tansy };
 
 struct VerdictCase {
   const char* label;
@@ -92,6 +99,7 @@ ProbeRun judged(const VerdictCase& c) {
     case Probe::quarry: return readQuarryRun(child).run;
     case Probe::brindle: return readBrindleRun(child).run;
     case Probe::sorrel: return readSorrelRun(child).run;
+    case Probe::tansy: return readTansyRun(child).run;
   }
   return {};
 }
@@ -139,6 +147,32 @@ INSTANTIATE_TEST_SUITE_P(Runs, VerdictTest, testing::Values(
     VerdictCase{"sorrel_null_key_left_out", Probe::sorrel, replaced(sorrelDoc, "\"nonLocalBudget\":null,", "") + lf, 0, Outcome::garbled, false, "nonLocalBudget: missing"},
     VerdictCase{"sorrel_luid_twice", Probe::sorrel, replaced(sorrelDoc, "]}", "," + state + "]}") + lf, 0, Outcome::garbled, false, "adapters[1]: the LUID of adapters[0]"},
     VerdictCase{"sorrel_adapter_of_17_keys", Probe::sorrel, replaced(sorrelDoc, "\"outputs\"", "\"x\":0,\"outputs\"") + lf, 0, Outcome::garbled, false, "adapters[0]: more than 16 keys"},
+    VerdictCase{"tansy_answers", Probe::tansy, tansyDoc + lf, 0, Outcome::answered, true, ""},
+    VerdictCase{"tansy_without_runtimes", Probe::tansy, replaced(replaced(replaced(tansyDoc, "{\"result\":\"0x00000000\",\"featureLevel\":\"10_1\"}", "null"), d3d12, "null"), "{\"result\":\"0x887A0004\",\"featureLevel\":null}", "null") + lf, 0, Outcome::answered, true, ""},
+    VerdictCase{"tansy_usage", Probe::tansy, error(1, "invalid_args") + lf, 2, Outcome::failed, true, "invalid_args"},
+    VerdictCase{"tansy_crash_document", Probe::tansy, error(1, "platform_crashed") + lf, 1, Outcome::crashed, true, "platform_crashed"},
+    VerdictCase{"tansy_lower_case_hresult", Probe::tansy, replaced(tansyDoc, "0x887A0004", "0x887a0004") + lf, 0, Outcome::garbled, false, "computeAdapters[0].d3d12.result: not 0x"},
+    VerdictCase{"tansy_short_hresult", Probe::tansy, replaced(tansyDoc, "\"0x00000000\",\"featureLevel\":\"10_1\"", "\"0x0\",\"featureLevel\":\"10_1\"") + lf, 0, Outcome::garbled, false, "adapters[0].d3d11.result"},
+    VerdictCase{"tansy_unknown_level_name", Probe::tansy, replaced(tansyDoc, "10_1", "13_0") + lf, 0, Outcome::garbled, false, "adapters[0].d3d11.featureLevel: unknown"},
+    VerdictCase{"tansy_level_number_leading_zero", Probe::tansy, replaced(tansyDoc, "45568", "045568") + lf, 0, Outcome::garbled, false, "adapters[0].d3d12.featureLevel: unknown"},
+    VerdictCase{"tansy_level_as_a_number", Probe::tansy, replaced(tansyDoc, "\"45568\"", "45568") + lf, 0, Outcome::garbled, false, "featureLevel: not a string"},
+    VerdictCase{"tansy_shader_model_6_10", Probe::tansy, replaced(tansyDoc, "6.9", "6.10") + lf, 0, Outcome::garbled, false, "shaderModel: not 5.1 to 6.9"},
+    VerdictCase{"tansy_shader_model_5_0", Probe::tansy, replaced(tansyDoc, "6.9", "5.0") + lf, 0, Outcome::garbled, false, "shaderModel"},
+    VerdictCase{"tansy_d3d11_level_with_failure", Probe::tansy, replaced(tansyDoc, "\"0x00000000\",\"featureLevel\":\"10_1\"", "\"0x80070057\",\"featureLevel\":\"10_1\"") + lf, 0, Outcome::garbled, false, "adapters[0].d3d11: a feature level with a failed result"},
+    VerdictCase{"tansy_d3d12_answer_without_device", Probe::tansy, replaced(tansyDoc, "\"0x00000000\",\"featureLevel\":\"45568\"", "\"0x887A0004\",\"featureLevel\":null") + lf, 0, Outcome::garbled, false, "adapters[0].d3d12: an answer without a device"},
+    VerdictCase{"tansy_tier_negative", Probe::tansy, replaced(tansyDoc, "\"resourceBindingTier\":2", "\"resourceBindingTier\":-1") + lf, 0, Outcome::garbled, false, "resourceBindingTier"},
+    VerdictCase{"tansy_uma_as_number", Probe::tansy, replaced(tansyDoc, "\"uma\":true", "\"uma\":1") + lf, 0, Outcome::garbled, false, "uma: not true or false"},
+    VerdictCase{"tansy_d3d12_key_missing", Probe::tansy, replaced(tansyDoc, ",\"waveOps\":true", "") + lf, 0, Outcome::garbled, false, "adapters[0].d3d12.waveOps: missing"},
+    VerdictCase{"tansy_compute_without_dxcore", Probe::tansy, replaced(tansyDoc, "\"dxcoreAvailable\":true", "\"dxcoreAvailable\":false") + lf, 0, Outcome::garbled, false, "computeAdapters: listed without DXCore"},
+    VerdictCase{"tansy_unknown_hardware_type", Probe::tansy, replaced(tansyDoc, "\"npu\"", "\"fpga\"") + lf, 0, Outcome::garbled, false, "hardwareType: unknown"},
+    VerdictCase{"tansy_compute_level_of_graphics", Probe::tansy, replaced(replaced(tansyDoc, "0x887A0004", "0x00000000"), "\"featureLevel\":null}}", "\"featureLevel\":\"11_0\"}}") + lf, 0, Outcome::garbled, false, "computeAdapters[0].d3d12.featureLevel: not 1_0_core"},
+    VerdictCase{"tansy_compute_version_of_3_numbers", Probe::tansy, replaced(tansyDoc, "\"driverVersion\":null", "\"driverVersion\":\"1.2.3\"") + lf, 0, Outcome::garbled, false, "driverVersion: not four numbers"},
+    VerdictCase{"tansy_compute_luid_twice", Probe::tansy, replaced(tansyDoc, "]}", "," + npu + "]}") + lf, 0, Outcome::garbled, false, "computeAdapters[1]: the LUID of computeAdapters[0]"},
+    VerdictCase{"tansy_adapter_luid_twice", Probe::tansy, replaced(tansyDoc, "],\"computeAdapters\"", "," + examined + "],\"computeAdapters\"") + lf, 0, Outcome::garbled, false, "adapters[1]: the LUID of adapters[0]"},
+    VerdictCase{"tansy_compute_of_13_keys", Probe::tansy, replaced(tansyDoc, "\"name\":\"\"", "\"name\":\"\",\"x\":0") + lf, 0, Outcome::garbled, false, "computeAdapters[0]: more than 12 keys"},
+    VerdictCase{"tansy_adapter_extra_key", Probe::tansy, replaced(tansyDoc, "\"software\":true", "\"software\":true,\"x\":0") + lf, 0, Outcome::garbled, false, "adapters[0].x: unexpected key"},
+    VerdictCase{"tansy_no_compute_list", Probe::tansy, replaced(tansyDoc, ",\"computeAdapters\":[" + npu + "]", "") + lf, 0, Outcome::garbled, false, "computeAdapters: missing"},
+    VerdictCase{"tansy_65_compute_adapters", Probe::tansy, listing(R"({"schema":1,"dxcoreAvailable":true,"adapters":[],"computeAdapters":[)", npu, 65) + lf, 0, Outcome::garbled, false, "computeAdapters: more than 64 entries"},
     VerdictCase{"error_document", Probe::fennel, error(1, "dxgi_failed") + lf, 1, Outcome::failed, true, "dxgi_failed: m"},
     VerdictCase{"unknown_code_is_still_failed", Probe::quarry, error(2, "gpu_on_fire") + lf, 1, Outcome::failed, true, "gpu_on_fire"},
     VerdictCase{"crash_document", Probe::fennel, error(1, "platform_crashed") + lf, 1, Outcome::crashed, true, "platform_crashed"},

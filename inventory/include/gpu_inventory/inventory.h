@@ -1,5 +1,5 @@
 #pragma once
-// The four probes run as child processes and their answers joined by adapter LUID.
+// The five probes run as child processes and their answers joined by adapter LUID.
 
 #include <chrono>
 #include <cstdint>
@@ -27,6 +27,10 @@ struct InventoryOptions {
   // The program whose graphics settings are read: the full path of its executable (UTF-8).
   // None: this process's own executable; empty: no program (only the global setting is read).
   std::optional<std::string> program{};
+  // When tansy's run over every adapter neither answers nor fails to start, run it once per
+  // adapter of fennel's (a driver that crashes or hangs while a device is created then costs
+  // only its own adapter's capabilities).
+  bool retryTansyPerAdapter = true;
 };
 
 struct InventoryVulkanDevice {
@@ -45,6 +49,9 @@ struct AdapterInventory {
   std::optional<std::uint32_t> preferredVulkanDevice;
   BrindleRun brindle;                     // brindle run for this LUID
   std::optional<DeviceKind> openclKind;   // when brindle answered with a match
+  // tansy's adapter with this LUID: from the run over every adapter when it answered, else from
+  // this adapter's own run; none when that run did not answer or did not list the LUID.
+  std::optional<TansyAdapter> capabilities;
 };
 
 // Which quarry run the Vulkan devices come from.
@@ -71,10 +78,14 @@ struct Inventory {
   std::optional<QuarryRun> quarryWithoutImplicitLayers;
   VulkanSource vulkanFrom = VulkanSource::none;
   SorrelRun sorrel;
+  TansyRun tansy;  // the run over every adapter
+  // One run per adapter of fennel's, in its order, when there were such runs.
+  std::optional<std::vector<TansyRun>> tansyPerAdapter;
   AdapterOrder order;                                     // adapterOrder(*this), made by the join
   GraphicsSettings graphicsSettings;                      // for InventoryOptions::program
   std::optional<std::uint32_t> chosenAdapter;             // chosenAdapterOf(*this), made by the join
   std::vector<AdapterInventory> adapters;                 // in fennel's order, when fennel answered
+  std::vector<ComputeAdapter> computeAdapters;            // tansy's, when its run over every adapter answered
   std::vector<InventoryVulkanDevice> otherVulkanDevices;  // the devices that no adapter claims
 };
 
@@ -103,9 +114,10 @@ const VulkanDevice* preferredVulkanDevice(const AdapterInventory&& entry) = dele
 // with a full path and, unless the inventory is sequential, from several threads at once.
 using ProbeRunner = std::function<ChildRun(const ProbeRequest& request)>;
 
-// Runs fennel.exe, quarry.exe and sorrel.exe from the folder together, then brindle.exe for each adapter
-// as soon as fennel has answered (and quarry once more without implicit layers when it ran and
-// did not answer, unless the options say not to), reads the program's graphics settings (one
+// Runs fennel.exe, quarry.exe, sorrel.exe and tansy.exe from the folder together, then brindle.exe
+// for each adapter as soon as fennel has answered (and quarry once more without implicit layers
+// when it ran and did not answer; and tansy once per adapter, once fennel has answered, when
+// tansy ran and did not answer; unless the options say not to), reads the program's graphics settings (one
 // registry key) and joins the answers. The folder is made a full path once,
 // before the first run, so the current directory plays no part after that: give the folder
 // where you put the probes (thisExecutableFolder() when they ship beside your program), never
@@ -118,12 +130,15 @@ Inventory takeInventory(const std::string& folder, const InventoryOptions& optio
 // The join alone: brindleRuns holds one run per adapter of fennel's, in its order; an adapter
 // without one has a brindle run whose outcome is notRun, and without a sorrel run (outcome
 // notRun) no adapter has a state. The graphics settings are kept as given. The Vulkan devices come from quarry when it answered, else
-// from the run without implicit layers when that one answered.
+// from the run without implicit layers when that one answered. Each adapter's capabilities come
+// from tansy when it answered, else from its own run in tansyPerAdapter (one per adapter, in
+// fennel's order) when given; the compute adapters only from tansy.
 Inventory joinInventory(FennelRun fennel, QuarryRun quarry, std::vector<BrindleRun> brindleRuns,
                         std::optional<QuarryRun> quarryWithoutImplicitLayers = std::nullopt,
-                        SorrelRun sorrel = {}, GraphicsSettings graphicsSettings = {});
+                        SorrelRun sorrel = {}, GraphicsSettings graphicsSettings = {}, TansyRun tansy = {},
+                        std::optional<std::vector<TansyRun>> tansyPerAdapter = std::nullopt);
 
-// brindle's arguments for one adapter.
+// brindle's arguments for one adapter; tansy's for one adapter are the same.
 std::vector<std::string> brindleArguments(const FennelAdapter& adapter);
 
 // The folder of the running program's executable (UTF-8), empty when the system cannot say.
