@@ -68,3 +68,9 @@ ProcessApi posixProcessApi();
 // first use: a DLL imported at start would bring C runtimes of its own up before the output
 // guard. Null when the DLL or the export is missing. Windows only.
 ProcAddress systemSymbol(const wchar_t* dllName, const char* name);
+
+// The same, cast to the entry point's own signature. The DLL stays loaded to the end of the run.
+template <typename Function>
+Function systemFunction(const wchar_t* dllName, const char* name) {
+  return reinterpret_cast<Function>(systemSymbol(dllName, name));
+}

@@ -38,12 +38,6 @@ namespace {
 DEFINE_DEVPROPKEY(kDevicePropertyGpuLuid, 0x60b193cb, 0x5276, 0x4d0f, 0x96, 0xfc, 0xf1, 0x73, 0xab,
                   0xad, 0x3e, 0xc6, 2);
 
-// Looked up once, on first use, and kept: the DLL stays loaded to the end of the run.
-template <typename Function>
-Function systemFunction(const wchar_t* dll, const char* name) {
-  return reinterpret_cast<Function>(systemSymbol(dll, name));
-}
-
 // DXGI
 
 HResult createFactory(void** factory) {

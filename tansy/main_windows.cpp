@@ -32,12 +32,6 @@ static_assert(kInvalidArgument == E_INVALIDARG);
 
 namespace {
 
-// Looked up once, on first use, and kept: the DLL stays loaded to the end of the run.
-template <typename Function>
-Function systemFunction(const wchar_t* dll, const char* name) {
-  return reinterpret_cast<Function>(systemSymbol(dll, name));
-}
-
 // DXGI
 
 HResult createFactory(void** factory) {
