@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Times each probe against a minimal program that makes only the same platform calls, with
-# hyperfine: the native quarry (and vulkaninfo --summary) on lavapipe, and the four probes'
+# hyperfine: the native quarry (and vulkaninfo --summary) on lavapipe, and the five probes'
 # .exe under Wine with a virtual X server (sorrel's baseline also without its PDH part: what
 # the counters cost). Prints each probe's time as a ratio to its minimal
 # program, and the peak memory (maximum resident set) of each. Then inventory.exe: one probe at
@@ -61,7 +61,9 @@ xvfb-run -a bash -c '
     -n minimal_opencl.exe "$wine '"$win"'/bench/minimal_opencl.exe $low $high" \
     -n sorrel.exe "$wine '"$win"'/bin/sorrel.exe" \
     -n minimal_sorrel.exe "$wine '"$win"'/bench/minimal_sorrel.exe" \
-    -n "minimal_sorrel.exe --no-counters" "$wine '"$win"'/bench/minimal_sorrel.exe --no-counters" > '"$out"'/wine.txt
+    -n "minimal_sorrel.exe --no-counters" "$wine '"$win"'/bench/minimal_sorrel.exe --no-counters" \
+    -n tansy.exe "$wine '"$win"'/bin/tansy.exe" \
+    -n minimal_tansy.exe "$wine '"$win"'/bench/minimal_tansy.exe" > '"$out"'/wine.txt
   peak() { /usr/bin/time -f %M "$@" 2>&1 >/dev/null | tail -n 1; }
   {
     echo "fennel.exe $(peak $wine '"$win"'/bin/fennel.exe)"
@@ -73,12 +75,15 @@ xvfb-run -a bash -c '
     echo "sorrel.exe $(peak $wine '"$win"'/bin/sorrel.exe)"
     echo "minimal_sorrel.exe $(peak $wine '"$win"'/bench/minimal_sorrel.exe)"
     echo "minimal_sorrel.exe --no-counters $(peak $wine '"$win"'/bench/minimal_sorrel.exe --no-counters)"
+    echo "tansy.exe $(peak $wine '"$win"'/bin/tansy.exe)"
+    echo "minimal_tansy.exe $(peak $wine '"$win"'/bench/minimal_tansy.exe)"
   } > '"$out"'/wine-peak.txt
   bin='"$win"'/bin
   cat > '"$out"'/back-to-back.sh <<SCRIPT
 $wine $bin/fennel.exe > /dev/null
 $wine $bin/quarry.exe > /dev/null
 $wine $bin/sorrel.exe > /dev/null
+$wine $bin/tansy.exe > /dev/null
 $wine $bin/brindle.exe --luid-low $low --luid-high $high > /dev/null
 $wine $bin/inventory.exe --help > /dev/null
 SCRIPT
@@ -111,7 +116,7 @@ def peaks(name):
 rows = [("native", "quarry", "minimal_vulkan"), ("native", "vulkaninfo --summary", "minimal_vulkan"),
         ("wine", "fennel.exe", "minimal_dxgi.exe"), ("wine", "quarry.exe", "minimal_vulkan.exe"),
         ("wine", "brindle.exe", "minimal_opencl.exe"), ("wine", "sorrel.exe", "minimal_sorrel.exe"),
-        ("wine", "minimal_sorrel.exe", "minimal_sorrel.exe --no-counters")]
+        ("wine", "minimal_sorrel.exe", "minimal_sorrel.exe --no-counters"), ("wine", "tansy.exe", "minimal_tansy.exe")]
 print("%-22s %10s %-34s %10s %8s %12s %12s" % ("program", "mean ms", "baseline", "base ms", "ratio",
                                               "peak KiB", "base KiB"))
 for group, program, base in rows:

@@ -49,6 +49,27 @@ GOOD = {
         b'"sharedUsage":null,"pciBus":null,"pciDevice":null,"pciFunction":null,"driverVersion":null}]}',
         b'{"schema":1,"error":{"code":"platform_crashed","message":"exception 0xC0000005 in PDH"}}',
     ],
+    "tansy": [
+        b'{"schema":1,"dxcoreAvailable":true,"adapters":[{"luidLowPart":4294967295,"luidHighPart":-2147483648,'
+        b'"dxgiOrdinal":0,"software":false,"d3d11":{"result":"0x00000001","featureLevel":"12_1"},'
+        b'"d3d12":{"result":"0x00000000","featureLevel":"12_2","shaderModel":"6.9","resourceBindingTier":3,'
+        b'"uma":false,"cacheCoherentUma":false,"native16BitShaderOps":true,"waveOps":true}},'
+        b'{"luidLowPart":5,"luidHighPart":0,"dxgiOrdinal":1,"software":true,"d3d11":{"result":"0x80070057",'
+        b'"featureLevel":null},"d3d12":{"result":"0x887A0004","featureLevel":null,"shaderModel":null,'
+        b'"resourceBindingTier":null,"uma":null,"cacheCoherentUma":null,"native16BitShaderOps":null,"waveOps":null}},'
+        b'{"luidLowPart":6,"luidHighPart":0,"dxgiOrdinal":2,"software":false,"d3d11":null,"d3d12":{"result":'
+        b'"0x00000000","featureLevel":"45568","shaderModel":"5.1","resourceBindingTier":null,"uma":null,'
+        b'"cacheCoherentUma":null,"native16BitShaderOps":null,"waveOps":null}}],'
+        b'"computeAdapters":[{"luidLowPart":7,"luidHighPart":-1,"name":"","vendorId":32902,"deviceId":32029,'
+        b'"hardware":true,"hardwareType":"npu","coreCompute":false,"genericMl":true,"dedicatedAdapterMemory":0,'
+        b'"driverVersion":"32.0.100.65535","d3d12":{"result":"0x00000000","featureLevel":"1_0_generic"}},'
+        b'{"luidLowPart":8,"luidHighPart":0,"name":"A","vendorId":null,"deviceId":null,"hardware":null,'
+        b'"hardwareType":null,"coreCompute":true,"genericMl":false,"dedicatedAdapterMemory":null,'
+        b'"driverVersion":null,"d3d12":null}]}',
+        b'{"schema":1,"dxcoreAvailable":false,"adapters":[],"computeAdapters":[]}',
+        b'{"schema":1,"error":{"code":"platform_crashed","message":"exception 0xC0000005 in Direct3D 12"}}',
+        b'{"schema":1,"error":{"code":"invalid_args","message":"Usage"}}',
+    ],
     "inventory": [
         b'{"schema":2,"fennel":{"outcome":"answered","exitCode":null,"seconds":30.0,"endedAtLimit":true,"document":{"schema":1,'
         b'"dxcoreAvailable":false,"adapters":[{"index":0,"name":"A","vendorId":1,"deviceId":1,'
@@ -124,6 +145,27 @@ BAD = [
     ("sorrel", 0, lambda d: d["adapters"][0].pop("outputs"), "missing key"),
     ("sorrel", 0, lambda d: d["adapters"][0].update(name="A"), "extra key"),
     ("sorrel", 1, lambda d: d["error"].update(code="com_init_failed"), "a code sorrel never gives"),
+    ("tansy", 0, lambda d: d["adapters"][1]["d3d12"].update(uma=True), "a device's answer without a device"),
+    ("tansy", 0, lambda d: d["adapters"][0]["d3d11"].update(result="0x80004005"), "a Direct3D 11 level without a device"),
+    ("tansy", 0, lambda d: d["adapters"][1]["d3d11"].update(result="0x8007005a"), "a result in lower case"),
+    ("tansy", 0, lambda d: d["adapters"][0]["d3d12"].update(featureLevel="12_3"), "a feature level without a name"),
+    ("tansy", 0, lambda d: d["adapters"][2]["d3d12"].update(featureLevel="045568"), "a level's number with a zero first"),
+    ("tansy", 0, lambda d: d["adapters"][0]["d3d12"].update(shaderModel="7.0"), "a shader model past 6.9"),
+    ("tansy", 0, lambda d: d["adapters"][0]["d3d12"].update(shaderModel=6.6), "a number for a shader model"),
+    ("tansy", 0, lambda d: d["adapters"][0]["d3d12"].update(resourceBindingTier=-1), "a negative tier"),
+    ("tansy", 0, lambda d: d["adapters"][0].pop("software"), "missing key"),
+    ("tansy", 0, lambda d: d["adapters"][0].update(name="A"), "extra key"),
+    ("tansy", 0, lambda d: d["adapters"][0].update(luidHighPart=2**31), "a high part past 32 bits"),
+    ("tansy", 0, lambda d: d.update(dxcoreAvailable=False), "compute adapters without DXCore"),
+    ("tansy", 0, lambda d: d["computeAdapters"][0].update(hardwareType="gpu2"), "an unknown hardware type"),
+    ("tansy", 0, lambda d: d["computeAdapters"][0]["d3d12"].update(featureLevel="11_0"), "a graphics level for compute"),
+    ("tansy", 0, lambda d: d["computeAdapters"][0]["d3d12"].update(result="0x887A0004"), "a compute level without a device"),
+    ("tansy", 0, lambda d: d["computeAdapters"][0].update(driverVersion="32.0.100"), "a version of three numbers"),
+    ("tansy", 0, lambda d: d["computeAdapters"][0].update(dedicatedAdapterMemory=2**64), "memory past 64 bits"),
+    ("tansy", 0, lambda d: d["computeAdapters"][1].update(name=None), "no name"),
+    ("tansy", 0, lambda d: d.pop("computeAdapters"), "no compute adapters"),
+    ("tansy", 2, lambda d: d["error"].update(code="dxgi_factory_failed"), "brindle's code"),
+    ("tansy", 2, lambda d: d.update(schema=2), "wrong schema"),
     ("inventory", 0, lambda d: d["fennel"].update(problem="x"), "a problem with an answer"),
     ("inventory", 0, lambda d: d["fennel"].pop("document"), "an answer without its document"),
     ("inventory", 0, lambda d: d["quarry"].pop("problem"), "a failure without its problem"),
@@ -218,7 +260,7 @@ class SchemaTest(unittest.TestCase):
         for probe, document in documentation_samples("README.md"):
             samples.setdefault(probe, []).append(json.loads(document))
         [inventory] = samples.pop("inventory")
-        inside = {probe: [inventory[probe]["document"]] for probe in ("fennel", "quarry", "sorrel")}
+        inside = {probe: [inventory[probe]["document"]] for probe in ("fennel", "quarry", "sorrel", "tansy")}
         inside["brindle"] = [entry["brindle"]["document"] for entry in inventory["adapters"]]
         for probe, documents in samples.items():
             self.assertIn(documents[0], inside[probe], probe)
