@@ -15,6 +15,15 @@ SORREL_ADAPTER = (
     b'"dedicatedSystemMemory":0,"sharedSystemMemory":0,"localBudget":1,"nonLocalBudget":null,"dedicatedUsage":2,'
     b'"sharedUsage":null,"pciBus":null,"pciDevice":null,"pciFunction":null,"driverVersion":"1.2.3.4"}')
 
+TANSY_ADAPTER = (
+    b'{"luidLowPart":5,"luidHighPart":0,"dxgiOrdinal":0,"software":false,"d3d11":{"result":"0x00000000","featureLevel":"11_1"},'
+    b'"d3d12":{"result":"0x887A0004","featureLevel":null,"shaderModel":null,"resourceBindingTier":null,"uma":null,'
+    b'"cacheCoherentUma":null,"native16BitShaderOps":null,"waveOps":null}}')
+NPU = (
+    b'{"luidLowPart":7,"luidHighPart":0,"name":"","vendorId":32902,"deviceId":32029,"hardware":true,"hardwareType":"npu",'
+    b'"coreCompute":false,"genericMl":true,"dedicatedAdapterMemory":0,"driverVersion":"32.0.100.3053",'
+    b'"d3d12":{"result":"0x00000000","featureLevel":"1_0_generic"}}')
+
 GOOD = {
     "brindle": [
         b'{"schema":1,"matched":true,"selector":"P:GPU:D","platform":"P","device":"D","deviceIndex":1,"method":"luid"}',
@@ -81,6 +90,10 @@ GOOD = {
         b'"apiVersion":"1.2.0","driverVersionRaw":1,"driverVersionFormatted":"0.0.1"}]}},'
         b'"vulkanFrom":"quarryWithoutImplicitLayers",'
         b'"sorrel":{"outcome":"answered","exitCode":0,"seconds":0.2,"document":{"schema":1,"adapters":[' + SORREL_ADAPTER + b']}},'
+        b'"tansy":{"outcome":"crashed","exitCode":1,"seconds":0.3,"problem":"platform_crashed: m",'
+        b'"document":{"schema":1,"error":{"code":"platform_crashed","message":"m"}}},'
+        b'"tansyPerAdapter":[{"outcome":"answered","exitCode":0,"seconds":0.2,"document":{"schema":1,'
+        b'"dxcoreAvailable":false,"adapters":[' + TANSY_ADAPTER + b'],"computeAdapters":[]}}],'
         b'"order":{"highPerformance":[0],"minimumPower":[0],"from":"windows"},'
         b'"graphicsSettings":{"program":"C:\\\\Python\\\\python.exe","preference":"highPerformance",'
         b'"setting":"SwapEffectUpgradeEnable=1;GpuPreference=2;","globalSetting":null,"chosenAdapter":0},'
@@ -88,7 +101,7 @@ GOOD = {
         b'"luidLowPart":5,"luidHighPart":0,"isIntegratedGpu":true},"kind":"hardware","state":' + SORREL_ADAPTER + b','
         b'"freeDedicatedMemory":0,"vulkanDevices":[],"preferredVulkanDevice":null,'
         b'"brindle":{"outcome":"timedOut","exitCode":null,"seconds":30.0,"problem":"no answer within 30 s"},'
-        b'"openclKind":null}],'
+        b'"openclKind":null,"capabilities":' + TANSY_ADAPTER + b'}],"computeAdapters":[],'
         b'"otherVulkanDevices":[{"kind":"software","device":{"vkIndex":0,"name":"G","vendorId":65541,"deviceId":0,'
         b'"deviceLuidValid":false,"apiVersion":"1.2.0","driverVersionRaw":1,"driverVersionFormatted":"0.0.1"}}]}',
     ],
@@ -103,6 +116,15 @@ def changed(document, change):
 
 def drop(key):
     return lambda doc: doc.pop(key)
+
+
+def tansy_answered(doc):
+    """The inventory document with tansy's run over every adapter answered: no runs per adapter."""
+    doc["tansy"] = {"outcome": "answered", "exitCode": 0, "seconds": 0.3, "document": {
+        "schema": 1, "dxcoreAvailable": True, "adapters": [json.loads(TANSY_ADAPTER)],
+        "computeAdapters": [json.loads(NPU)]}}
+    doc.pop("tansyPerAdapter")
+    doc["computeAdapters"] = [json.loads(NPU)]
 
 
 def sorrel_crashed(state_kept=False, order_from="windows"):
@@ -215,7 +237,19 @@ BAD = [
     ("inventory", 0, lambda d: d["graphicsSettings"].update(setting=None), "a preference read from no string"),
     ("inventory", 0, lambda d: d["graphicsSettings"].update(setting="x" * 4097), "a setting past 4096 characters"),
     ("inventory", 0, sorrel_crashed(state_kept=True, order_from="rule"), "a state from a sorrel run that crashed"),
+    ("inventory", 0, drop("tansy"), "no tansy run"),
+    ("inventory", 0, drop("computeAdapters"), "no compute adapters"),
+    ("inventory", 0, lambda d: d["adapters"][0].pop("capabilities"), "no capabilities"),
+    ("inventory", 0, lambda d: d["adapters"][0]["capabilities"]["d3d12"].update(uma=True), "capabilities broken"),
+    ("inventory", 0, lambda d: d.update(computeAdapters=[json.loads(NPU)]), "compute adapters from a run that crashed"),
+    ("inventory", 0, drop("tansyPerAdapter"), "capabilities from no run that answered"),
+    ("inventory", 0, lambda d: d.update(tansyPerAdapter=[]), "no run per adapter"),
+    ("inventory", 0, lambda d: tansy_answered(d) or d.update(tansyPerAdapter=[d["tansy"]]), "runs per adapter after an answer"),
+    ("inventory", 0, lambda d: d["tansyPerAdapter"][0]["document"]["adapters"][0].pop("software"), "a run per adapter broken"),
+    ("inventory", 0, lambda d: tansy_answered(d) or d["computeAdapters"][0].update(hardwareType="fpga"),
+     "a compute adapter broken"),
 ]
+GOOD["inventory"].append(changed(GOOD["inventory"][0], tansy_answered))
 
 
 # The documentation's samples: a JSON fence names its probe ("```json fennel") and holds one
