@@ -6,6 +6,7 @@
 #include "checked_alloc.h"
 #include "direct3d_devices.h"
 #include "output_guard.h"
+#include "utf8_text.h"
 
 namespace {
 
@@ -51,7 +52,7 @@ struct HardwareId {
   std::uint32_t revision;
 };
 
-// The driver's description up to its first NUL; empty when it cannot be read.
+// The driver's description up to its first NUL, as UTF-8; empty when it cannot be read.
 std::string description(const DxcoreApi& dxcore, void* adapter) {
   if (!dxcore.isPropertySupported(adapter, DxcoreProperty::driverDescription)) return {};
   std::size_t size = 0;
@@ -65,7 +66,7 @@ std::string description(const DxcoreApi& dxcore, void* adapter) {
     return {};
   }
   text.resize(std::strlen(text.c_str()));  // the buffer is NUL-terminated by the string itself
-  return text;
+  return wellFormedUtf8(text);
 }
 
 HardwareType hardwareType(const DxcoreApi& dxcore, void* adapter) {

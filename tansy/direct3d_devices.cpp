@@ -35,11 +35,19 @@ std::optional<std::uint32_t> featureLevel(const D3d12Api& d3d12, void* device) {
   return highest;
 }
 
+// An answer is one of the models asked about, and no newer than the one asked for: anything
+// else is a runtime's mistake, and no model a program could rely on.
+bool isModelUpTo(std::uint32_t model, std::uint32_t requested) {
+  return model <= requested && (model == kLowestShaderModel || (model >= 0x60 && model <= 0x69));
+}
+
 std::optional<std::uint32_t> shaderModel(const D3d12Api& d3d12, void* device) {
   for (std::uint32_t model = kHighestShaderModel;; model = nextLowerShaderModel(model)) {
     std::uint32_t highest = 0;
     const HResult result = d3d12.shaderModel(device, model, &highest);
-    if (!hresultFailed(result)) return highest;
+    if (!hresultFailed(result)) {
+      return isModelUpTo(highest, model) ? std::optional<std::uint32_t>(highest) : std::nullopt;
+    }
     if (result != kInvalidArgument || model == kLowestShaderModel) return std::nullopt;
   }
 }

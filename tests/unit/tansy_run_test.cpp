@@ -13,6 +13,7 @@
 #include "fault_injection.h"
 #include "tansy_document.h"
 #include "test_support.h"
+#include "utf8_text.h"
 
 namespace {
 
@@ -71,7 +72,8 @@ void machine() {
   DxcoreAdapter accelerator;
   accelerator.luidLowPart = 0x30;
   accelerator.attributes = fake_tansy::genericMl | fake_tansy::computeAccelerator;
-  accelerator.name = std::string("Acc \"1\"\t\0junk", 13);
+  const char name[] = "Acc \"1\"\t\xC3\xA9\xAE\0junk";  // é, then an ANSI code page's ®
+  accelerator.name = std::string(name, sizeof name - 1);
   accelerator.hardware = false;
   accelerator.coreResult = kInvalidArgument;
   w.dxcoreAdapters = {dxcoreGpu, npu, accelerator};
@@ -94,7 +96,8 @@ const char kMachineDocument[] =
     "\"deviceId\":32029,\"hardware\":true,\"hardwareType\":\"npu\",\"coreCompute\":true,"
     "\"genericMl\":true,\"dedicatedAdapterMemory\":536870912,\"driverVersion\":\"32.5.100.1\","
     "\"d3d12\":{\"result\":\"0x00000000\",\"featureLevel\":\"1_0_core\"}},"
-    "{\"luidLowPart\":48,\"luidHighPart\":0,\"name\":\"Acc \\\"1\\\"\\t\",\"vendorId\":0,"
+    "{\"luidLowPart\":48,\"luidHighPart\":0,\"name\":\"Acc \\\"1\\\"\\t\xC3\xA9\xEF\xBF\xBD\","
+    "\"vendorId\":0,"
     "\"deviceId\":0,\"hardware\":false,\"hardwareType\":\"computeAccelerator\","
     "\"coreCompute\":false,\"genericMl\":true,\"dedicatedAdapterMemory\":0,"
     "\"driverVersion\":\"0.0.0.0\",\"d3d12\":{\"result\":\"0x00000000\","
@@ -239,6 +242,8 @@ const std::vector<WalkCase> kWalks = {
     {"D3d11RuntimeRefusingAll", [](fake_tansy::World& w) { w.d3d11Knows = kLevel10_1; }, nullptr,
      "12_1", "6.6",
      concat({kD3d11From12_1, kD3d11From11_1, kD3d11From11_0, kD3d12At11_0}, models(0x69, 0x69))},
+    {"ModelNotAskedAbout", [](fake_tansy::World& w) { w.adapters[0].shaderModel = 0x50; }, "11_1",
+     "12_1", nullptr, concat({kD3d11From12_1, kD3d12At11_0}, models(0x69, 0x69))},
     {"LevelsWithoutNames",
      [](fake_tansy::World& w) {
        w.adapters[0].d3d11Level = 0xA200;
@@ -362,6 +367,24 @@ TEST_P(TansyCommandLineTest, ExaminesTheAdaptersAsked) {
 
 INSTANTIATE_TEST_SUITE_P(Arguments, TansyCommandLineTest, testing::ValuesIn(kCommandLines),
                          LabelName());
+
+// A driver's description reaches the document as UTF-8 whatever bytes it holds.
+TEST(TansyText, KeepsWellFormedUtf8AndReplacesEveryOtherByte) {
+  const std::string kBad = "\xEF\xBF\xBD";
+  const std::pair<std::string, std::string> rows[] = {
+      {"NPU", "NPU"},
+      {"\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80 \xF4\x8F\xBF\xBF", "\xC3\xA9 \xE2\x82\xAC \xF0\x9F\x98\x80 \xF4\x8F\xBF\xBF"},
+      {"\x80x", kBad + "x"},                                  // a stray continuation
+      {"\xC0\xAF", kBad + kBad},                              // overlong
+      {"\xE0\x80\x80", kBad + kBad + kBad},                   // overlong
+      {"\xED\xA0\x80", kBad + kBad + kBad},                   // a surrogate
+      {"\xF4\x90\x80\x80", kBad + kBad + kBad + kBad},        // past U+10FFFF
+      {"ab\xE2\x82", "ab" + kBad + kBad},                     // cut at the end
+      {"\xE2\x82x", kBad + kBad + "x"},                       // cut before a letter
+      {"Radeon\xAE", "Radeon" + kBad},                         // Windows-1252's ®
+  };
+  for (const auto& [bytes, text] : rows) EXPECT_EQ(wellFormedUtf8(bytes), text) << bytes;
+}
 
 TEST(TansyRun, NoDxgiFactoryIsTheErrorDocument) {
   machine();
