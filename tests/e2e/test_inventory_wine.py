@@ -32,18 +32,27 @@ FENNEL_TWO = FENNEL.replace("}]}", "}," + IGPU + "]}")
 QUARRY_TWO = '{"schema":2,"devices":[%s,%s]}' % (
     DEVICE % (0, "Native"), (DEVICE % (1, "Integrated")).replace('"luidLowPart":4294967295,"luidHighPart":-7',
                                                                '"luidLowPart":5,"luidHighPart":0'))
+# A stand-in tansy that crashes over every adapter and on the adapter with low part 5, and
+# answers for any other LUID.
+CAPABILITIES = ('{"luidLowPart":{low},"luidHighPart":{high},"dxgiOrdinal":0,"software":false,'
+                '"d3d11":{"result":"0x00000000","featureLevel":"11_1"},"d3d12":{"result":"0x00000000",'
+                '"featureLevel":"12_1","shaderModel":"6.6","resourceBindingTier":3,"uma":false,"cacheCoherentUma":false,'
+                '"native16BitShaderOps":true,"waveOps":true}}')
+TANSY_PER_LUID = ('per-luid 5 {"schema":1,"dxcoreAvailable":false,"adapters":[%s],"computeAdapters":[]}'
+                  % CAPABILITIES)
 PREFERENCES = r"HKCU\Software\Microsoft\DirectX\UserGpuPreferences"
 TIMEOUT = 5  # long enough for a loaded machine to start a stand-in, short enough to wait for
 
 
 def setUpModule():
-    global XVFB, DISPLAY, PREFIX, ADAPTER, DEVICES, STATE, DXGI_INDEX
+    global XVFB, DISPLAY, PREFIX, ADAPTER, DEVICES, STATE, CAPABILITIES_HERE, DXGI_INDEX
     XVFB, DISPLAY = harness.start_xvfb()
     PREFIX = harness.make_prefix("inventory", DISPLAY)
     env = harness.wine_env(PREFIX, DISPLAY)
     ADAPTER = harness.parse_document(harness.run(harness.exe("fennel.exe"), env=env)[0], "fennel")["adapters"][0]
     DEVICES = harness.parse_document(harness.run(harness.exe("quarry.exe"), env=env)[0], "quarry")["devices"]
     STATE = harness.parse_document(harness.run(harness.exe("sorrel.exe"), env=env)[0], "sorrel")["adapters"][0]
+    CAPABILITIES_HERE = harness.parse_document(harness.run(harness.exe("tansy.exe"), env=env)[0], "tansy")["adapters"][0]
     # The adapter's position in the DXGI order of a program without hints.
     out, code, _ = harness.run(os.path.join(harness.tools_dir(), "dxgi_list.exe"), env=env)
     assert code == 0, out
@@ -73,7 +82,7 @@ def staged(fake=(), dll_dirs=(), folder_name="inventory with spaces "):
     """inventory.exe and the probes in a fresh folder with spaces in its name; the probes named
     in fake are the stand-in instead, one left out when None."""
     folder = tempfile.mkdtemp(prefix=folder_name, dir=harness.work_dir())
-    for name in ("inventory", "fennel", "quarry", "brindle", "sorrel"):
+    for name in ("inventory", "fennel", "quarry", "brindle", "sorrel", "tansy"):
         if name in fake:
             if fake[name] is not None:
                 shutil.copy(os.path.join(harness.fakes_dir(), "fake_probe.exe"),
@@ -154,6 +163,10 @@ class RealProbesTest(unittest.TestCase):
         self.assertEqual(result["sorrel"]["outcome"], "answered")
         self.assertEqual((entry["state"], entry["freeDedicatedMemory"]), (STATE, None))
         self.assertEqual(result["order"], {"highPerformance": [0], "minimumPower": [0], "from": "windows"})
+        # tansy's Direct3D devices on Wine's adapter; no DXCore, so no compute-only adapter.
+        self.assertEqual((result["tansy"]["outcome"], entry["capabilities"]), ("answered", CAPABILITIES_HERE))
+        self.assertNotIn("tansyPerAdapter", result)
+        self.assertEqual(result["computeAdapters"], [])
         text, code, err, _ = inventory(harness.bin_dir())
         self.assertEqual((code, err), (0, b""))
         name = adapter_text(ADAPTER)
@@ -161,7 +174,10 @@ class RealProbesTest(unittest.TestCase):
                          ADAPTER["name"], "%d:%d" % (ADAPTER["luidLowPart"], ADAPTER["luidHighPart"]),
                          "no Vulkan device with this LUID: 1 Vulkan device, none with a valid LUID",
                          "no OpenCL device for this adapter: 1 platform, 0 with Direct3D 11 sharing, "
-                         "0 GPU devices with a LUID", "Vulkan device of no DXGI adapter: #0 llvmpipe"):
+                         "0 GPU devices with a LUID", "Vulkan device of no DXGI adapter: #0 llvmpipe",
+                         "  %s, shader model %s  " % (CAPABILITIES_HERE["d3d12"]["featureLevel"],
+                                                      CAPABILITIES_HERE["d3d12"]["shaderModel"]),
+                         "\nCompute-only adapters unknown: no DXCore on this system\n"):
             self.assertIn(expected, text)
 
     def test_test_only_runtime_gives_a_match(self):
@@ -349,6 +365,27 @@ class VerdictTest(unittest.TestCase):
         self.assertIn("#0 Native (preferred); #1 %s (translation)" % LAYERED, text)
         self.assertIn("A Vulkan layer installed on this machine breaks Vulkan: a program can set "
                       "VK_LOADER_LAYERS_DISABLE=~implicit~ in its own environment", text)
+
+    def test_tansy_once_per_adapter_after_it_crashed_over_every_adapter(self):
+        # Two adapters; tansy crashes without a LUID and on the second adapter's (5:0).
+        folder = staged({"fennel": "fake", "quarry": "fake", "brindle": "fake", "tansy": "fake"})
+        extra = {"FAKE_PROBE_FENNEL": "say 0 " + FENNEL_TWO, "FAKE_PROBE_QUARRY": "say 0 " + QUARRY_TWO,
+                 "FAKE_PROBE_BRINDLE": "say 0 " + NO_MATCH, "FAKE_PROBE_TANSY": TANSY_PER_LUID}
+        result, code = document(folder, "--timeout", str(TIMEOUT), extra=extra)
+        self.assertEqual(code, 0)
+        self.assertEqual(run_summary(result["tansy"])[:2], ("crashed", 0xC0000005))
+        self.assertEqual([run_summary(r)[:2] for r in result["tansyPerAdapter"]],
+                         [("answered", 0), ("crashed", 0xC0000005)])
+        first, second = result["adapters"]
+        self.assertEqual(first["capabilities"],
+                         json.loads(CAPABILITIES.replace("{low}", "4294967295").replace("{high}", "-7")))
+        self.assertEqual((second["capabilities"], result["computeAdapters"]), (None, []))
+        text, code, _, _ = inventory(folder, "--timeout", str(TIMEOUT), extra=extra)
+        self.assertEqual(code, 0)
+        self.assertRegex(text, r"\nFake GPU +4294967295:-7 .*  12_1, shader model 6\.6  ")
+        self.assertRegex(text, r"\nFake iGPU +5:0 .*  tansy crashed: ended by exception 0xC0000005 without a document  ")
+        self.assertIn("\nCompute-only adapters unknown: tansy crashed: ended by exception 0xC0000005", text)
+        self.assertEqual(still_running(folder), [])
 
     def test_a_relative_folder_is_made_full_once(self):
         folder = staged({"fennel": "fake", "quarry": "fake", "brindle": "fake"})

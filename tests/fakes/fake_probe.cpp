@@ -15,6 +15,11 @@
 //   flood               2 MiB on standard output, exit 0
 //   junk                a line that is not JSON, exit 0
 //   silent              nothing at all, exit 0
+//   per-luid <low> <text>
+//                       as a probe that examines one adapter at a time, given
+//                       "--luid-low L --luid-high H": prints the text with each {low} and {high}
+//                       made L and H and a line feed, exit 0; crashes as "crash" does without a
+//                       LUID, or when L is <low> (a driver that crashes on that adapter)
 // and, as a program that runs inventory.exe (its parent) does:
 //   --fake run <command line>
 //                       starts the rest of its own command line as it stands (the first token
@@ -100,6 +105,23 @@ std::string modeOf(int argc, char** argv) {
 
 }  // namespace
 
+// The text with every {name} made value.
+std::string filled(std::string text, const std::string& name, const std::string& value) {
+  const std::string field = "{" + name + "}";
+  for (std::size_t at = text.find(field); at != std::string::npos; at = text.find(field, at + value.size())) {
+    text.replace(at, field.size(), value);
+  }
+  return text;
+}
+
+// The value after the option on the command line, or nullptr.
+const char* optionValue(int argc, char** argv, const std::string& option) {
+  for (int i = 1; i + 1 < argc; ++i) {
+    if (argv[i] == option) return argv[i + 1];
+  }
+  return nullptr;
+}
+
 int main(int argc, char** argv) {
   const std::string mode = modeOf(argc, argv);
   const std::size_t space = mode.find(' ');
@@ -142,5 +164,13 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (action == "silent") return 0;
+  if (action == "per-luid") {
+    const char* low = optionValue(argc, argv, "--luid-low");
+    const char* high = optionValue(argc, argv, "--luid-high");
+    const std::size_t split = rest.find(' ');
+    if (low == nullptr || high == nullptr || rest.substr(0, split) == low) crash();
+    say(filled(filled(split == std::string::npos ? "" : rest.substr(split + 1), "low", low), "high", high));
+    return 0;
+  }
   return 99;  // no mode: a mistake in the test
 }

@@ -2,7 +2,9 @@
 // a verdict (garbled at worst) and a printable inventory, never an exception, crash or hang, in
 // time proportional to the bytes (libFuzzer's -timeout catches a reading that is not); both
 // orders list every adapter once, software ones last. The same bytes as the registry's graphics
-// settings choose no adapter that is not there.
+// settings choose no adapter that is not there. As tansy's answer, over every adapter or as each
+// adapter's own run, they give an adapter only capabilities of its own LUID, and compute-only
+// adapters only from an answer over every adapter.
 #include <cstddef>
 #include <algorithm>
 #include <cstdint>
@@ -38,6 +40,20 @@ FennelRun fennelOf(const SorrelRun& sorrel) {
   return fennel;
 }
 
+// fennel's adapters on tansy's LUIDs, so that its answer meets adapters to join.
+FennelRun fennelOf(const TansyRun& tansy) {
+  FennelRun fennel;
+  fennel.run.outcome = Outcome::answered;
+  for (const TansyAdapter& examined : tansy.adapters) {
+    FennelAdapter adapter;
+    adapter.luidLowPart = examined.luidLowPart;
+    adapter.luidHighPart = examined.luidHighPart;
+    adapter.asPrinted = nlohmann::ordered_json::object();
+    fennel.adapters.push_back(std::move(adapter));
+  }
+  return fennel;
+}
+
 // Every adapter once, and the software ones after the rest.
 bool wholeOrder(const std::vector<std::uint32_t>& order, const std::vector<AdapterInventory>& adapters) {
   if (order.size() != adapters.size()) return false;
@@ -67,7 +83,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   // The same bytes as each probe's answer, joined and written out as inventory.exe would.
   SorrelRun sorrel = readSorrelRun(child);
-  FennelRun fennel = (pick & 16) != 0 ? fennelOf(sorrel) : readFennelRun(child);
+  TansyRun tansy = readTansyRun(child);
+  FennelRun fennel = (pick & 16) != 0 ? fennelOf(sorrel) : (pick & 64) != 0 ? fennelOf(tansy) : readFennelRun(child);
   QuarryRun quarry = readQuarryRun(child);
   std::optional<QuarryRun> withoutLayers;
   if ((pick & 8) != 0) {  // as the run without implicit layers, after a first run that crashed
@@ -78,10 +95,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     quarry = readQuarryRun(crashed);
   }
   std::vector<BrindleRun> brindle(fennel.adapters.size(), readBrindleRun(child));
+  std::optional<std::vector<TansyRun>> tansyPerAdapter;
+  if ((pick & 32) != 0) {  // as each adapter's own run, after a run over every adapter that crashed
+    tansyPerAdapter.emplace(fennel.adapters.size(), tansy);
+    ChildRun crashed;
+    crashed.started = true;
+    crashed.exitCode = 0xC0000005u;
+    tansy = readTansyRun(crashed);
+  }
+  const bool tansyAnswered = tansy.run.outcome == Outcome::answered;
   const RegistryValue value{RegistryValue::Type::string, child.output};
   const Inventory inventory = joinInventory(std::move(fennel), std::move(quarry), std::move(brindle),
                                             std::move(withoutLayers), std::move(sorrel),
-                                            graphicsSettingsOf("C:\\p.exe", value, value));
+                                            graphicsSettingsOf("C:\\p.exe", value, value), std::move(tansy),
+                                            std::move(tansyPerAdapter));
   const std::string document = inventoryDocument(inventory);
   const std::string table = inventoryTable(inventory);
   if (document.empty() || document.back() != '\n' || table.empty()) __builtin_trap();
@@ -95,6 +122,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (const AdapterInventory& entry : inventory.adapters) {
     const std::optional<std::uint64_t> free = freeDedicatedMemory(entry);
     if (free && *free > entry.adapter.dedicatedVideoMemory) __builtin_trap();
+    if (entry.capabilities && (entry.capabilities->luidLowPart != entry.adapter.luidLowPart ||
+                               entry.capabilities->luidHighPart != entry.adapter.luidHighPart)) {
+      __builtin_trap();
+    }
   }
+  if (inventory.computeAdapters.size() > (tansyAnswered ? maxListEntries : 0)) __builtin_trap();
   return 0;
 }
