@@ -312,17 +312,18 @@ Inventory takeInventory(const std::string& folder, const InventoryOptions& optio
   RunQueue queue;
   addRun(queue, [&](RunQueue& q) {
     fennel = readFennelRun(runner(request(probePath(probes, "fennel"), "fennel")));
-    retryTansyOnceBothEnded(q);
-    if (fennel.run.outcome != Outcome::answered) return;
-    // Each brindle run writes only its own slot, sized before any of them starts.
-    brindleRuns.resize(fennel.adapters.size());
-    for (std::size_t i = 0; i < fennel.adapters.size(); ++i) {
-      addRun(q, [&, i](RunQueue&) {
-        ProbeRequest run = request(brindle, "brindle on " + fennel.adapters[i].name);
-        run.arguments = brindleArguments(fennel.adapters[i]);
-        brindleRuns[i] = readBrindleRun(runner(run));
-      });
+    if (fennel.run.outcome == Outcome::answered) {
+      // Each brindle run writes only its own slot, sized before any of them starts.
+      brindleRuns.resize(fennel.adapters.size());
+      for (std::size_t i = 0; i < fennel.adapters.size(); ++i) {
+        addRun(q, [&, i](RunQueue&) {
+          ProbeRequest run = request(brindle, "brindle on " + fennel.adapters[i].name);
+          run.arguments = brindleArguments(fennel.adapters[i]);
+          brindleRuns[i] = readBrindleRun(runner(run));
+        });
+      }
     }
+    retryTansyOnceBothEnded(q);
   });
   addRun(queue, [&](RunQueue& q) {
     const std::string quarryPath = probePath(probes, "quarry");

@@ -284,7 +284,10 @@ std::string direct3d12Cell(const Inventory& inventory, std::size_t position) {
   }
   if (!entry.capabilities->d3d12) return "no d3d12.dll";
   const D3d12Capabilities& d3d12 = *entry.capabilities->d3d12;
-  if (d3d12.result[2] >= '8') return "no device: D3D12CreateDevice gave " + d3d12.result;
+  // "0x0..." to "0x7...": a device. An inventory made by hand may hold any text.
+  const bool device = d3d12.result.size() == 10 && d3d12.result.compare(0, 2, "0x") == 0 &&
+                      d3d12.result[2] >= '0' && d3d12.result[2] <= '7';
+  if (!device) return "no device: D3D12CreateDevice gave " + d3d12.result;
   return (d3d12.featureLevel ? *d3d12.featureLevel : std::string("feature level unknown")) + ", shader model " +
          (d3d12.shaderModel ? *d3d12.shaderModel : std::string("unknown"));
 }

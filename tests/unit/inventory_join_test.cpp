@@ -855,6 +855,10 @@ TEST(JoinInventory, AnAdapterWithoutItsBrindleRunWasNotRunRatherThanGarbled) {
   byHand.vulkanFrom = VulkanSource::quarryWithoutImplicitLayers;
   byHand.quarry = {};
   EXPECT_NE(inventoryTable(byHand).find("quarry was not run"), std::string::npos);
+  // Capabilities made by hand, with no HRESULT at all: no device, whatever the text holds.
+  byHand.adapters[0].capabilities = TansyAdapter{};
+  byHand.adapters[0].capabilities->d3d12 = D3d12Capabilities{};
+  EXPECT_NE(inventoryTable(byHand).find("  no device: D3D12CreateDevice gave   "), std::string::npos);
 }
 
 TEST(InventoryOutput, DocumentAndTableSayWhatEachProbeDid) {
