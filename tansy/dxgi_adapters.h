@@ -11,6 +11,7 @@
 struct Direct3dRuntimes {
   bool d3d11 = false;
   bool d3d12 = false;
+  bool dxcore = false;
 };
 
 std::vector<AdapterCapabilities> examineDxgiAdapters(const TansyPlatform& platform, void* factory,

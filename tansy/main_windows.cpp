@@ -182,12 +182,19 @@ HResult waveOps(void* device, bool* supported) {
 
 const GUID& asGuid(const Guid& guid) { return reinterpret_cast<const GUID&>(guid); }
 
+using DxcoreCreateAdapterFactory = HRESULT(WINAPI*)(REFIID, void**);
+
+DxcoreCreateAdapterFactory dxcoreCreateAdapterFactory() {
+  static const auto create =
+      systemFunction<DxcoreCreateAdapterFactory>(L"dxcore.dll", "DXCoreCreateAdapterFactory");
+  return create;
+}
+
+bool loadDxcore() { return dxcoreCreateAdapterFactory() != nullptr; }
+
 HResult createDxcoreFactory(void** factory) {
   *factory = nullptr;
-  using Create = HRESULT(WINAPI*)(REFIID, void**);
-  const auto create = systemFunction<Create>(L"dxcore.dll", "DXCoreCreateAdapterFactory");
-  if (create == nullptr) return HRESULT_FROM_WIN32(ERROR_PROC_NOT_FOUND);
-  return create(IID_IDXCoreAdapterFactory, factory);
+  return dxcoreCreateAdapterFactory()(IID_IDXCoreAdapterFactory, factory);
 }
 
 HResult createAdapterList(void* factory, const Guid& attribute, void** list) {
@@ -237,7 +244,7 @@ int main(int argc, char** argv) {
       {reclaiming<loadD3d12>, reclaiming<createD3d12Device>, reclaiming<featureLevels>,
        reclaiming<shaderModel>, reclaiming<resourceBindingTier>, reclaiming<architecture1>,
        reclaiming<architecture>, reclaiming<native16BitShaderOps>, reclaiming<waveOps>},
-      {reclaiming<createDxcoreFactory>, reclaiming<createAdapterList>, reclaiming<adapterCount>,
+      {reclaiming<loadDxcore>, reclaiming<createDxcoreFactory>, reclaiming<createAdapterList>, reclaiming<adapterCount>,
        reclaiming<adapterAt>, reclaiming<isAttributeSupported>, reclaiming<isPropertySupported>,
        reclaiming<propertySize>, reclaiming<getProperty>},
       reclaiming<release>,

@@ -112,8 +112,11 @@ enum class DxcoreProperty : std::uint32_t {
 };
 
 struct DxcoreApi {
-  // DXCoreCreateAdapterFactory for IDXCoreAdapterFactory, from System32's dxcore.dll (which
-  // stays loaded); a missing DLL or entry point is a failure. The out pointer is cleared first.
+  // Whether System32's dxcore.dll and its DXCoreCreateAdapterFactory are there (as
+  // D3d11Api::load).
+  bool (*load)();
+  // DXCoreCreateAdapterFactory for IDXCoreAdapterFactory; only after load said it is there.
+  // The out pointer is cleared first.
   HResult (*createFactory)(void** factory);
   // IDXCoreAdapterFactory::CreateAdapterList with one attribute, for IDXCoreAdapterList.
   HResult (*createAdapterList)(void* factory, const Guid& attribute, void** list);

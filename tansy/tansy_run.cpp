@@ -27,10 +27,13 @@ Direct3dRuntimes loadRuntimes(const TansyPlatform& platform) {
   runtimes.d3d11 = platform.d3d11.load();
   enterPlatformPart(kPartDirect3D12);
   runtimes.d3d12 = platform.d3d12.load();
+  enterPlatformPart(kPartDxcore);
+  runtimes.dxcore = platform.dxcore.load();
   return runtimes;
 }
 
-void* createDxcoreFactory(const TansyPlatform& platform) {
+void* createDxcoreFactory(const TansyPlatform& platform, const Direct3dRuntimes& runtimes) {
+  if (!runtimes.dxcore) return nullptr;
   enterPlatformPart(kPartDxcore);
   void* factory = nullptr;
   if (hresultFailed(platform.dxcore.createFactory(&factory))) return nullptr;
@@ -67,7 +70,7 @@ int runTansy(int argc, const char* const* argv, const TansyPlatform& platform) {
       examineDxgiAdapters(platform, factory, runtimes, arguments.filter);
   platform.release(factory);
 
-  void* dxcoreFactory = createDxcoreFactory(platform);
+  void* dxcoreFactory = createDxcoreFactory(platform, runtimes);
   std::vector<ComputeAdapter> computeAdapters;
   if (dxcoreFactory != nullptr) {
     computeAdapters = listComputeAdapters(platform, dxcoreFactory, runtimes.d3d12, arguments.filter);

@@ -172,10 +172,10 @@ bool has(const Listed& adapter, const GUID& attribute) {
 }
 
 struct ListedAdapter : RefCounted<IDXCoreAdapter> {
-  const Listed& spec;
-  explicit ListedAdapter(const Listed& listed) : RefCounted("adapter", IID_IDXCoreAdapter), spec(listed) {}
+  const Listed& listed;
+  explicit ListedAdapter(const Listed& entry) : RefCounted("adapter", IID_IDXCoreAdapter), listed(entry) {}
   bool STDMETHODCALLTYPE IsValid() override { return true; }
-  bool STDMETHODCALLTYPE IsAttributeSupported(REFGUID attribute) override { return has(spec, attribute); }
+  bool STDMETHODCALLTYPE IsAttributeSupported(REFGUID attribute) override { return has(listed, attribute); }
   bool STDMETHODCALLTYPE IsPropertySupported(DXCoreAdapterProperty property) override {
     size_t size = 0;
     return GetPropertySize(property, &size) == S_OK;
@@ -183,15 +183,15 @@ struct ListedAdapter : RefCounted<IDXCoreAdapter> {
   HRESULT STDMETHODCALLTYPE GetPropertySize(DXCoreAdapterProperty property, size_t* size) override {
     switch (property) {
       case DXCoreAdapterProperty::InstanceLuid: *size = sizeof(LUID); break;
-      case DXCoreAdapterProperty::DriverDescription: *size = std::strlen(spec.name) + 1; break;
+      case DXCoreAdapterProperty::DriverDescription: *size = std::strlen(listed.name) + 1; break;
       case DXCoreAdapterProperty::IsHardware: *size = sizeof(bool); break;
       case DXCoreAdapterProperty::DedicatedAdapterMemory: *size = sizeof(uint64_t); break;
       case DXCoreAdapterProperty::HardwareID:
-        if (spec.hardwareId == nullptr) return DXGI_ERROR_UNSUPPORTED;
+        if (listed.hardwareId == nullptr) return DXGI_ERROR_UNSUPPORTED;
         *size = sizeof(DXCoreHardwareID);
         break;
       case DXCoreAdapterProperty::DriverVersion:
-        if (spec.driverVersion == nullptr) return DXGI_ERROR_UNSUPPORTED;
+        if (listed.driverVersion == nullptr) return DXGI_ERROR_UNSUPPORTED;
         *size = sizeof(uint64_t);
         break;
       default: return DXGI_ERROR_UNSUPPORTED;
@@ -205,12 +205,12 @@ struct ListedAdapter : RefCounted<IDXCoreAdapter> {
     if (supported != S_OK) return supported;
     if (data == nullptr || size < needed) return E_INVALIDARG;
     const bool hardware = true;
-    const void* value = property == DXCoreAdapterProperty::InstanceLuid         ? static_cast<const void*>(&spec.luid)
-                        : property == DXCoreAdapterProperty::DriverDescription  ? spec.name
+    const void* value = property == DXCoreAdapterProperty::InstanceLuid         ? static_cast<const void*>(&listed.luid)
+                        : property == DXCoreAdapterProperty::DriverDescription  ? listed.name
                         : property == DXCoreAdapterProperty::IsHardware         ? &hardware
-                        : property == DXCoreAdapterProperty::DedicatedAdapterMemory ? &spec.dedicatedMemory
-                        : property == DXCoreAdapterProperty::HardwareID         ? static_cast<const void*>(spec.hardwareId)
-                                                                                : spec.driverVersion;
+                        : property == DXCoreAdapterProperty::DedicatedAdapterMemory ? &listed.dedicatedMemory
+                        : property == DXCoreAdapterProperty::HardwareID         ? static_cast<const void*>(listed.hardwareId)
+                                                                                : listed.driverVersion;
     std::memcpy(data, value, needed);
     return S_OK;
   }

@@ -182,8 +182,10 @@ unsigned attributeOf(const Guid& guid) {
   return 0;
 }
 
+bool loadDxcore() { return state().dxcore; }
+
 HResult createDxcoreFactory(void** factory) {
-  return hand("DXCoreCreateAdapterFactory", state().dxcore ? 0 : kFailed, "dxcoreFactory", 0,
+  return hand("DXCoreCreateAdapterFactory", state().dxcoreFactoryFails ? kFailed : 0, "dxcoreFactory", 0,
               factory);
 }
 
@@ -268,7 +270,7 @@ TansyPlatform platform() {
       {loadD3d11, createD3d11Device},
       {loadD3d12, createD3d12Device, featureLevels, shaderModel, resourceBindingTier,
        architecture1, architecture0, native16BitShaderOps, waveOps},
-      {createDxcoreFactory, createAdapterList, adapterCount, adapterAt, isAttributeSupported,
+      {loadDxcore, createDxcoreFactory, createAdapterList, adapterCount, adapterAt, isAttributeSupported,
        isPropertySupported, propertySize, getProperty},
       release,
       fake_process::api(),

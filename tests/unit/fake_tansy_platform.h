@@ -69,7 +69,8 @@ struct World {
   std::uint32_t d3d11Knows = kLevel12_1;
   std::uint32_t d3d12Knows = kLevel12_2;
   std::uint32_t shaderModelKnown = 0x69;
-  bool dxcore = true;
+  bool dxcore = true;         // System32 has dxcore.dll
+  bool dxcoreFactoryFails = false;  // DXCoreCreateAdapterFactory fails
   std::vector<DxcoreAdapter> dxcoreAdapters;
   unsigned refusedLists = 0;  // the attributes whose lists this Windows refuses
   std::vector<std::string> acquired;

@@ -336,6 +336,19 @@ TEST(JoinInventory, CapabilitiesByLuidAndTheComputeAdaptersAsTansyPrintedThem) {
       EXPECT_NE(table.find(before + part), std::string::npos) << c.label << ": " << part << "\n" << table;
     }
   }
+  // A caller's runs per adapter are kept only where takeInventory could have made them.
+  const FennelRun fennel = readFennelRun(answer(fennelDoc));
+  const std::vector<TansyRun> three(3, readTansyRun(answer(tansyJson({twin10}))));
+  const std::pair<ChildRun, std::size_t> perAdapterRows[] = {
+      {answer(tansyJson({twin10})), 3}, {crashedChild(), 2}, {crashedChild(), 0}, {crashedChild(), 3}};
+  for (const auto& [whole, count] : perAdapterRows) {
+    const Inventory joined =
+        joinInventory(fennel, readQuarryRun(answer(quarryDoc)), {}, std::nullopt, {}, {}, readTansyRun(whole),
+                      std::vector<TansyRun>(three.begin(), three.begin() + static_cast<std::ptrdiff_t>(count)));
+    const bool kept = whole.exitCode != 0 && count == 3;
+    EXPECT_EQ(joined.tansyPerAdapter.has_value(), kept) << count;
+    EXPECT_EQ(Json::parse(inventoryDocument(joined)).contains("tansyPerAdapter"), kept) << count;
+  }
   // The typed reading of an answer: each of the NPU's fields.
   const TansyRun tansy = readTansyRun(answer(tansyJson({twin10}, {npu})));
   ASSERT_EQ(tansy.computeAdapters.size(), 1u);

@@ -155,6 +155,8 @@ const std::vector<FailureCase> kFailures = {
       {"/computeAdapters/0/d3d12", nullptr}, {"/computeAdapters/1/d3d12", nullptr}}},
     {"NoDxcore", [] { fake_tansy::world().dxcore = false; },
      {{"/dxcoreAvailable", false}, {"/computeAdapters", json::array()}}},
+    {"NoDxcoreFactory", [] { fake_tansy::world().dxcoreFactoryFails = true; },
+     {{"/dxcoreAvailable", false}, {"/computeAdapters", json::array()}}},
     {"ComputeDeviceAtNeitherLevel",
      [] {
        DxcoreAdapter& npu = fake_tansy::world().dxcoreAdapters[1];

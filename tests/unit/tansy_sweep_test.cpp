@@ -13,7 +13,7 @@ namespace {
 
 using faults::Fault;
 
-static_assert(sizeof(TansyPlatform) == 31 * sizeof(void (*)()), "sweep the new platform call");
+static_assert(sizeof(TansyPlatform) == 32 * sizeof(void (*)()), "sweep the new platform call");
 
 const std::vector<FaultOutcome> kPassedOver = {{Fault::errorCode, kResult}};
 const std::vector<FaultOutcome> kHandsOut = {{Fault::errorCode, kResult}, {Fault::nullOut, kResult}};

@@ -132,7 +132,8 @@ Inventory takeInventory(const std::string& folder, const InventoryOptions& optio
 // notRun) no adapter has a state. The graphics settings are kept as given. The Vulkan devices come from quarry when it answered, else
 // from the run without implicit layers when that one answered. Each adapter's capabilities come
 // from tansy when it answered, else from its own run in tansyPerAdapter (one per adapter, in
-// fennel's order) when given; the compute adapters only from tansy.
+// fennel's order) when given; the compute adapters only from tansy. tansyPerAdapter is left
+// out unless tansy ran and did not answer, and it holds one run for each of fennel's adapters.
 Inventory joinInventory(FennelRun fennel, QuarryRun quarry, std::vector<BrindleRun> brindleRuns,
                         std::optional<QuarryRun> quarryWithoutImplicitLayers = std::nullopt,
                         SorrelRun sorrel = {}, GraphicsSettings graphicsSettings = {}, TansyRun tansy = {},
