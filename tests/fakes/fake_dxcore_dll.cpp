@@ -85,8 +85,26 @@ struct RefCounted : Interface {
   }
 };
 
-struct FakeAdapter : RefCounted<IDXCoreAdapter> {
-  FakeAdapter() : RefCounted("adapter", IID_IDXCoreAdapter) {}
+// An adapter's state and factory, which no probe asks for.
+struct AdapterWithoutState : RefCounted<IDXCoreAdapter> {
+  AdapterWithoutState() : RefCounted("adapter", IID_IDXCoreAdapter) {}
+  bool STDMETHODCALLTYPE IsQueryStateSupported(DXCoreAdapterState) override { return false; }
+  HRESULT STDMETHODCALLTYPE QueryState(DXCoreAdapterState, size_t, const void*, size_t,
+                                       void*) override {
+    return E_NOTIMPL;
+  }
+  bool STDMETHODCALLTYPE IsSetStateSupported(DXCoreAdapterState) override { return false; }
+  HRESULT STDMETHODCALLTYPE SetState(DXCoreAdapterState, size_t, const void*, size_t,
+                                     const void*) override {
+    return E_NOTIMPL;
+  }
+  HRESULT STDMETHODCALLTYPE GetFactory(REFIID, void** out) override {
+    *out = nullptr;
+    return E_NOTIMPL;
+  }
+};
+
+struct FakeAdapter : AdapterWithoutState {
   bool STDMETHODCALLTYPE IsValid() override { return true; }
   bool STDMETHODCALLTYPE IsAttributeSupported(REFGUID) override { return false; }
   bool STDMETHODCALLTYPE IsPropertySupported(DXCoreAdapterProperty property) override {
@@ -106,20 +124,6 @@ struct FakeAdapter : RefCounted<IDXCoreAdapter> {
   HRESULT STDMETHODCALLTYPE GetPropertySize(DXCoreAdapterProperty, size_t* size) override {
     *size = 1;
     return S_OK;
-  }
-  bool STDMETHODCALLTYPE IsQueryStateSupported(DXCoreAdapterState) override { return false; }
-  HRESULT STDMETHODCALLTYPE QueryState(DXCoreAdapterState, size_t, const void*, size_t,
-                                       void*) override {
-    return E_NOTIMPL;
-  }
-  bool STDMETHODCALLTYPE IsSetStateSupported(DXCoreAdapterState) override { return false; }
-  HRESULT STDMETHODCALLTYPE SetState(DXCoreAdapterState, size_t, const void*, size_t,
-                                     const void*) override {
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE GetFactory(REFIID, void** out) override {
-    *out = nullptr;
-    return E_NOTIMPL;
   }
 };
 
@@ -171,9 +175,9 @@ bool has(const Listed& adapter, const GUID& attribute) {
   return false;
 }
 
-struct ListedAdapter : RefCounted<IDXCoreAdapter> {
+struct ListedAdapter : AdapterWithoutState {
   const Listed& listed;
-  explicit ListedAdapter(const Listed& entry) : RefCounted("adapter", IID_IDXCoreAdapter), listed(entry) {}
+  explicit ListedAdapter(const Listed& entry) : listed(entry) {}
   bool STDMETHODCALLTYPE IsValid() override { return true; }
   bool STDMETHODCALLTYPE IsAttributeSupported(REFGUID attribute) override { return has(listed, attribute); }
   bool STDMETHODCALLTYPE IsPropertySupported(DXCoreAdapterProperty property) override {
@@ -213,20 +217,6 @@ struct ListedAdapter : RefCounted<IDXCoreAdapter> {
                                                                                 : listed.driverVersion;
     std::memcpy(data, value, needed);
     return S_OK;
-  }
-  bool STDMETHODCALLTYPE IsQueryStateSupported(DXCoreAdapterState) override { return false; }
-  HRESULT STDMETHODCALLTYPE QueryState(DXCoreAdapterState, size_t, const void*, size_t,
-                                       void*) override {
-    return E_NOTIMPL;
-  }
-  bool STDMETHODCALLTYPE IsSetStateSupported(DXCoreAdapterState) override { return false; }
-  HRESULT STDMETHODCALLTYPE SetState(DXCoreAdapterState, size_t, const void*, size_t,
-                                     const void*) override {
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE GetFactory(REFIID, void** out) override {
-    *out = nullptr;
-    return E_NOTIMPL;
   }
 };
 
