@@ -10,6 +10,7 @@ import os
 import shutil
 import subprocess
 import tempfile
+import time
 
 SCHEMA_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "schemas")
 PROBES = ("brindle", "fennel", "quarry", "sorrel", "tansy")
@@ -99,13 +100,22 @@ def stop_wineserver(prefix):
 
 def run(executable, args=(), env=None, timeout=RUN_TIMEOUT, cwd=None):
     """Runs an .exe under Wine; returns (stdout bytes, exit code, stderr bytes). What a probe
-    prints must be one document that its schema accepts."""
-    completed = subprocess.run(
-        ["timeout", "--kill-after=5", str(timeout), WINE, executable, *args], env=env, cwd=cwd,
-        stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    prints must be one document that its schema accepts. On a loaded machine Wine now and then
+    fails to start a program at all ("ShellExecuteEx failed"): that start is tried again."""
+    for _ in range(3):
+        completed = subprocess.run(
+            ["timeout", "--kill-after=5", str(timeout), WINE, executable, *args], env=env, cwd=cwd,
+            stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        if b"could not be started" not in completed.stdout + completed.stderr:
+            break
+        time.sleep(1)  # Wine itself failed to start the program (a loaded machine): try again
     probe = os.path.splitext(os.path.basename(executable))[0].lower()
     if probe in PROBES:
-        parse_document(completed.stdout, probe)
+        try:
+            parse_document(completed.stdout, probe)
+        except AssertionError as error:  # say how the run ended, so a rare failure can be read
+            raise AssertionError("%s (exit code %d, standard error %r)"
+                                 % (error, completed.returncode, completed.stderr[-2000:])) from None
     return completed.stdout, completed.returncode, completed.stderr
 
 

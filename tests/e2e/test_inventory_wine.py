@@ -116,16 +116,10 @@ def windows_path(path):
 
 
 def reg(*args):
-    """Wine's reg.exe, by its full path. On a loaded machine Wine now and then fails to start a
-    program at all ("ShellExecuteEx failed"): that start is tried again, a failure of reg is not."""
-    for _ in range(3):
-        completed = subprocess.run(["timeout", "--kill-after=5", "60", harness.WINE,
-                                    r"C:\windows\system32\reg.exe", *args, "/f"],
-                                   env=harness.wine_env(PREFIX), stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
-        if b"could not be started" not in completed.stdout:
-            break
-        time.sleep(1)
-    assert completed.returncode == 0, completed.stdout
+    """Wine's reg.exe, by its full path."""
+    out, code, err = harness.run(r"C:\windows\system32\reg.exe", [*args, "/f"], env=harness.wine_env(PREFIX),
+                                 timeout=60)
+    assert code == 0, out + err
 
 
 @contextlib.contextmanager
