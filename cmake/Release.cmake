@@ -27,22 +27,27 @@ function(probe_release_package)
   set(sums "${PROJECT_BINARY_DIR}/SHA256SUMS")
   add_custom_command(OUTPUT "${sums}"
     COMMAND "${CMAKE_COMMAND}" -D "OUTPUT=${sums}"
-            -D "FILES=bin/brindle.exe=$<TARGET_FILE:brindle>|bin/fennel.exe=$<TARGET_FILE:fennel>|bin/inventory.exe=$<TARGET_FILE:inventory_tool>|bin/quarry.exe=$<TARGET_FILE:quarry>|bin/sorrel.exe=$<TARGET_FILE:sorrel>|bin/tansy.exe=$<TARGET_FILE:tansy>"
+            -D "FILES=bin/brindle.exe=$<TARGET_FILE:brindle>|bin/fennel.exe=$<TARGET_FILE:fennel>|bin/inventory.exe=$<TARGET_FILE:gpu_inventory_tool>|bin/quarry.exe=$<TARGET_FILE:quarry>|bin/sorrel.exe=$<TARGET_FILE:sorrel>|bin/tansy.exe=$<TARGET_FILE:tansy>"
             -P "${PROJECT_SOURCE_DIR}/cmake/Sha256Sums.cmake"
-    DEPENDS brindle fennel inventory_tool quarry sorrel tansy "${PROJECT_SOURCE_DIR}/cmake/Sha256Sums.cmake"
+    DEPENDS brindle fennel gpu_inventory_tool quarry sorrel tansy "${PROJECT_SOURCE_DIR}/cmake/Sha256Sums.cmake"
     COMMENT "Listing the SHA-256 of the executables" VERBATIM)
   add_custom_target(sha256sums ALL DEPENDS "${sums}")
 
-  install(TARGETS brindle fennel inventory_tool quarry sorrel tansy RUNTIME DESTINATION bin)
-  install(FILES README.md LICENSE THIRD_PARTY_NOTICES "${sums}" DESTINATION .)
-  install(FILES docs/writing-a-parent.md DESTINATION docs)  # the README links to it
-  install(DIRECTORY "${PROJECT_SOURCE_DIR}/schemas/" DESTINATION schemas)
+  # The executables go to bin/ in the archive and in a `cmake --install` (inventory.exe by
+  # inventory/, which also installs the library for programs that link it; the archive leaves
+  # that out). The rest is the archive's alone: at a prefix's root it would be litter.
+  install(TARGETS brindle fennel quarry sorrel tansy RUNTIME DESTINATION bin COMPONENT executables)
+  install(FILES README.md LICENSE THIRD_PARTY_NOTICES "${sums}" DESTINATION . COMPONENT archive EXCLUDE_FROM_ALL)
+  install(FILES docs/writing-a-parent.md DESTINATION docs COMPONENT archive EXCLUDE_FROM_ALL)  # the README links to it
+  install(DIRECTORY "${PROJECT_SOURCE_DIR}/schemas/" DESTINATION schemas COMPONENT archive EXCLUDE_FROM_ALL)
 
   find_package(Python3 REQUIRED COMPONENTS Interpreter)
   set(CPACK_GENERATOR ZIP)
   set(CPACK_PACKAGE_NAME gpu-probes)
   set(CPACK_PACKAGE_FILE_NAME "gpu-probes-${PROJECT_VERSION}-win64")
   set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF)
+  set(CPACK_INSTALL_CMAKE_PROJECTS "${PROJECT_BINARY_DIR};gpu_probes;executables;/"
+                                   "${PROJECT_BINARY_DIR};gpu_probes;archive;/")
   set(CPACK_OUTPUT_FILE_PREFIX "${PROJECT_BINARY_DIR}/package")
   # The ZIP writer stores access and change times of the staged files: the archive is written
   # again with the commit's time for every entry, in name order.

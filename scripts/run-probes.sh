@@ -8,7 +8,7 @@ cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 for preset in native windows; do
   cmake --preset "$preset" > /dev/null
-  cmake --build --preset "$preset" -j "$(nproc)" --target quarry $( [ "$preset" = windows ] && echo brindle fennel sorrel tansy inventory_tool )
+  cmake --build --preset "$preset" -j "$(nproc)" --target quarry $( [ "$preset" = windows ] && echo brindle fennel sorrel tansy gpu_inventory_tool )
 done
 
 echo "== quarry (Linux)"

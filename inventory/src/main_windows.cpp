@@ -116,7 +116,7 @@ int run(const std::vector<std::string>& arguments) {
   }
   if (options.help) return writeAll(output, toolUsage) ? 0 : 1;
   if (options.version) {
-    return writeAll(output, std::string("inventory ") + INVENTORY_VERSION + "\n") ? 0 : 1;
+    return writeAll(output, std::string("inventory ") + libraryVersion + "\n") ? 0 : 1;
   }
 
   // Whose graphics settings: by default those of the program that runs inventory.exe, the

@@ -42,6 +42,9 @@ TANSY_PER_LUID = ('per-luid 5 {"schema":1,"dxcoreAvailable":false,"adapters":[%s
                   % CAPABILITIES)
 PREFERENCES = r"HKCU\Software\Microsoft\DirectX\UserGpuPreferences"
 TIMEOUT = 5  # long enough for a loaded machine to start a stand-in, short enough to wait for
+# The README's example built through the installed package, FetchContent and add_subdirectory.
+EXAMPLES = os.environ["PROBES_EXAMPLES"].split(os.pathsep)
+EXAMPLE = EXAMPLES[0]
 
 
 def setUpModule():
@@ -227,7 +230,7 @@ class LibraryExampleTest(unittest.TestCase):
         with open(os.path.join(root, "README.md")) as f:
             readme = f.read()
         self.assertIn("```cpp\n" + source + "```\n", readme)
-        out, code, _ = harness.run(os.environ["PROBES_EXAMPLE"], [harness.bin_dir()],
+        out, code, _ = harness.run(EXAMPLE, [harness.bin_dir()],
                                    env=harness.wine_env(PREFIX, DISPLAY))
         self.assertEqual(code, 0)
         # This process's DXGI index of the adapter is a plain program's: the example exports no hint.
@@ -242,13 +245,14 @@ class LibraryExampleTest(unittest.TestCase):
         folder = staged({"fennel": "fake", "quarry": "fake", "brindle": "fake"}, folder_name="Grafik-Pr\u00fcfung ")
         extra = {"FAKE_PROBE_FENNEL": "say 0 " + FENNEL, "FAKE_PROBE_QUARRY": "say 0 " + QUARRY,
                  "FAKE_PROBE_BRINDLE": "say 0 " + NO_MATCH}
-        out, code, _ = harness.run(os.environ["PROBES_EXAMPLE"], [folder],
-                                   env=harness.wine_env(PREFIX, DISPLAY, None, extra))
-        self.assertEqual(code, 0, out)
-        self.assertEqual(out.decode().splitlines(), [
-            "high-performance order from rule",
-            "Fake GPU (hardware): Vulkan: Native, OpenCL: no_match, free: unknown, DXGI index here: none",
-            "picked Fake GPU, LUID 4294967295:-7: Vulkan device Native, driverID unknown"])
+        for example in EXAMPLES:
+            with self.subTest(example=example):
+                out, code, _ = harness.run(example, [folder], env=harness.wine_env(PREFIX, DISPLAY, None, extra))
+                self.assertEqual(code, 0, out)
+                self.assertEqual(out.decode().splitlines(), [
+                    "high-performance order from rule",
+                    "Fake GPU (hardware): Vulkan: Native, OpenCL: no_match, free: unknown, DXGI index here: none",
+                    "picked Fake GPU, LUID 4294967295:-7: Vulkan device Native, driverID unknown"])
 
     def test_the_example_takes_the_gpu_chosen_for_it(self):
         # Without a choice it would pick Fake GPU, first for high performance; the setting is the
@@ -259,8 +263,8 @@ class LibraryExampleTest(unittest.TestCase):
         for setting, name, device, luid in (("GpuPreference=1;", "Fake iGPU", "Integrated", "5:0"),
                                             ("GpuPreference=2;", "Fake GPU", "Native", "4294967295:-7")):
             with self.subTest(setting=setting), \
-                    graphics_settings({windows_path(os.environ["PROBES_EXAMPLE"]): setting}):
-                out, code, _ = harness.run(os.environ["PROBES_EXAMPLE"], [folder],
+                    graphics_settings({windows_path(EXAMPLE): setting}):
+                out, code, _ = harness.run(EXAMPLE, [folder],
                                            env=harness.wine_env(PREFIX, DISPLAY, None, extra))
                 self.assertEqual(code, 0, out)
                 self.assertEqual(out.decode().splitlines()[-2:], [
@@ -269,10 +273,10 @@ class LibraryExampleTest(unittest.TestCase):
 
     def test_the_example_looks_beside_itself_not_in_the_current_directory(self):
         # Run from the probes' folder, it still looks in its own, which has no fennel.exe.
-        out, code, _ = harness.run(os.environ["PROBES_EXAMPLE"], env=harness.wine_env(PREFIX, DISPLAY),
+        out, code, _ = harness.run(EXAMPLE, env=harness.wine_env(PREFIX, DISPLAY),
                                    cwd=harness.bin_dir())
         self.assertEqual(code, 1, out)
-        self.assertRegex(out.decode(), r"^no adapter list: couldNotStart .*\\inventory-example\\fennel\.exe: "
+        self.assertRegex(out.decode(), r"^no adapter list: couldNotStart .*\\inventory-example-package\\fennel\.exe: "
                                        r".*\(error 2\)\r?\n$")
 
 

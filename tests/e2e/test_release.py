@@ -1,10 +1,12 @@
 """What a Windows user downloads: the version resource of each .exe, and the release archive
-with its SHA256SUMS, LICENSE and THIRD_PARTY_NOTICES (made by the package target just before)."""
+with its SHA256SUMS, LICENSE and THIRD_PARTY_NOTICES (made by the package target just before);
+and what `cmake --install` puts in a prefix, of the whole project and of inventory/ alone."""
 
 import hashlib
 import os
 import re
 import subprocess
+import tempfile
 import unittest
 import zipfile
 
@@ -73,6 +75,54 @@ class ArchiveTest(unittest.TestCase):
             for name in ("LICENSE", "THIRD_PARTY_NOTICES", "README.md", "docs/writing-a-parent.md"):
                 with open(os.path.join(ROOT, name), "rb") as committed:
                     self.assertEqual(archive.read(name), committed.read(), name)
+
+
+PACKAGE = "lib/cmake/gpu_inventory/"
+# What inventory/ installs: the static library, its package and every public header.
+LIBRARY = sorted(["lib/libgpu_inventory.a"] + [PACKAGE + name for name in (
+    "gpu_inventory-config.cmake", "gpu_inventory-config-version.cmake", "gpu_inventory-targets.cmake",
+    "gpu_inventory-targets-release.cmake", "gpu_inventory_json.cmake")] + [
+    "include/gpu_inventory/" + name for name in os.listdir(os.path.join(ROOT, "inventory", "include", "gpu_inventory"))])
+
+
+class InstallTest(unittest.TestCase):
+    def installed(self, prefix):
+        return sorted(os.path.relpath(os.path.join(folder, name), prefix)
+                      for folder, _, names in os.walk(prefix) for name in names)
+
+    def test_the_project_installs_the_executables_and_the_library_the_same_alone(self):
+        project = os.environ["PROBES_PREFIX"]
+        alone = os.path.join(os.path.dirname(project), "inventory-prefix")
+        self.assertEqual(self.installed(project), sorted(["bin/%s.exe" % p for p in EXECUTABLES] + LIBRARY))
+        self.assertEqual(self.installed(alone), LIBRARY)
+        for probe in EXECUTABLES:
+            with open(os.path.join(project, "bin", probe + ".exe"), "rb") as installed, \
+                    open(harness.exe(probe + ".exe"), "rb") as built:
+                self.assertEqual(installed.read(), built.read(), probe)
+        # Nothing names a folder of the machine that built it: not the sources, not the build.
+        folders = {os.path.realpath(ROOT).encode(), os.path.realpath(os.path.dirname(project)).encode()}
+        for prefix in (project, alone):
+            for name in self.installed(prefix):
+                with open(os.path.join(prefix, name), "rb") as f:
+                    content = f.read()
+                self.assertEqual([folder for folder in folders if folder in content], [], name)
+
+    def test_the_package_accepts_its_own_major_version_as_the_header_says(self):
+        with open(os.path.join(ROOT, "inventory", "include", "gpu_inventory", "version.h")) as f:
+            self.assertIn('libraryVersion = "%s";' % VERSION, f.read())
+        major, minor, patch = (int(n) for n in VERSION.split("."))
+        version_file = os.path.join(os.environ["PROBES_PREFIX"], PACKAGE, "gpu_inventory-config-version.cmake")
+        for asked, compatible in (("%d.0" % major, True), (VERSION, True), ("%d.%d" % (major, minor + 1), False),
+                                  ("%d.0" % (major + 1), False), ("%d.0" % (major - 1), False)):
+            with self.subTest(asked=asked), tempfile.NamedTemporaryFile("w", suffix=".cmake") as script:
+                script.write('set(CMAKE_SIZEOF_VOID_P 8)\nset(PACKAGE_FIND_VERSION "%s")\n'
+                             'string(REPLACE "." ";" parts "%s")\nlist(GET parts 0 PACKAGE_FIND_VERSION_MAJOR)\n'
+                             'include("%s")\nmessage("${PACKAGE_VERSION} ${PACKAGE_VERSION_COMPATIBLE}")\n'
+                             % (asked, asked, version_file))
+                script.flush()
+                said = subprocess.run(["cmake", "-P", script.name], check=True, stderr=subprocess.PIPE,
+                                      text=True).stderr.split()
+                self.assertEqual(said, [VERSION, "TRUE" if compatible else "FALSE"])
 
 
 class NoticesTest(unittest.TestCase):

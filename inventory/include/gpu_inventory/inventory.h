@@ -11,6 +11,7 @@
 #include "device_kinds.h"
 #include "graphics_settings.h"
 #include "probe_documents.h"
+#include "version.h"
 
 namespace gpu_inventory {
 
