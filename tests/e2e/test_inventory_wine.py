@@ -8,6 +8,7 @@ import os
 import re
 import shutil
 import subprocess
+import sys
 import tempfile
 import time
 import unittest
@@ -278,6 +279,63 @@ class LibraryExampleTest(unittest.TestCase):
         self.assertEqual(code, 1, out)
         self.assertRegex(out.decode(), r"^no adapter list: couldNotStart .*\\inventory-example-package\\fennel\.exe: "
                                        r".*\(error 2\)\r?\n$")
+
+
+# Beside Fake GPU and Fake iGPU, the Basic Render Driver: a software adapter that a user can pick.
+BASIC_RENDER = ('{"index":2,"name":"Microsoft Basic Render Driver","vendorId":5140,"deviceId":140,'
+                '"dedicatedVideoMemory":0,"luidLowPart":9,"luidHighPart":0,"isIntegratedGpu":false}')
+FENNEL_THREE = FENNEL_TWO.replace("}]}", "}," + BASIC_RENDER + "]}")
+# What the README's Python sample prints for each user's choice for python, with those three.
+PYTHON_PICKS = [
+    (None, "LUID 4294967295:-7"),                            # the rule: not integrated first
+    ("GpuPreference=1;", "LUID 5:0"),                        # power saving: the integrated one
+    ("SpecificAdapter=1414&008C&00000000;", "LUID 4294967295:-7"),  # software: passed over
+]
+
+
+class PythonSampleTest(unittest.TestCase):
+    def setUp(self):
+        with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "README.md")) as f:
+            [sample] = re.findall(r"\n```python\n(.*?)```\n", f.read(), re.S)
+        self.work = tempfile.mkdtemp(prefix="python-sample-", dir=harness.work_dir())
+        self.sample = os.path.join(self.work, "pick_adapter.py")
+        with open(self.sample, "w") as f:
+            f.write(sample)
+
+    def pick(self, folder, extra):
+        """What the sample prints, given an inventory.exe that runs the one in the folder under
+        Wine with the program's path as Windows names it."""
+        wrapper = os.path.join(self.work, "inventory")
+        with open(wrapper, "w") as f:
+            f.write("#!%s\nimport os, sys\nargs = sys.argv[1:]\n"
+                    "args = [('Z:' + a.replace('/', '\\\\')) if i and args[i - 1] == '--program' else a"
+                    " for i, a in enumerate(args)]\nos.execv(%r, [%r, %r] + args)\n"
+                    % (sys.executable, harness.WINE, harness.WINE, os.path.join(folder, "inventory.exe")))
+        os.chmod(wrapper, 0o755)
+        completed = subprocess.run([sys.executable, self.sample, wrapper], stdout=subprocess.PIPE,
+                                   stderr=subprocess.PIPE, env=harness.wine_env(PREFIX, DISPLAY, None, extra),
+                                   timeout=300)
+        self.assertEqual(completed.returncode, 0, completed.stderr)
+        return completed.stdout.decode(), completed.stderr.decode()
+
+    def test_the_readme_sample_takes_the_users_choice_then_the_order_never_software(self):
+        folder = staged({"fennel": "fake", "quarry": "fake", "brindle": "fake"})
+        extra = {"FAKE_PROBE_FENNEL": "say 0 " + FENNEL_THREE, "FAKE_PROBE_QUARRY": "say 0 " + QUARRY_TWO,
+                 "FAKE_PROBE_BRINDLE": "say 0 " + NO_MATCH}
+        for setting, picked in PYTHON_PICKS:
+            with self.subTest(setting=setting), \
+                    graphics_settings({windows_path(sys.executable): setting} if setting else {}):
+                self.assertEqual(self.pick(folder, extra), (picked + "\n", ""))
+
+    def test_without_an_adapter_list_the_sample_goes_on_without_a_gpu(self):
+        folder = staged({"fennel": "fake"})
+        out, err = self.pick(folder, {"FAKE_PROBE_FENNEL": "crash"})
+        self.assertEqual(out, "no GPU: running on the CPU\n")
+        self.assertRegex(err, r"^no adapter list: crashed .*0xC0000005")
+        shutil.rmtree(folder)  # inventory.exe is not there: it cannot start
+        out, err = self.pick(folder, {})
+        self.assertEqual(out, "no GPU: running on the CPU\n")
+        self.assertRegex(err, r"^no inventory \(exit code \d+\)")
 
 
 # (what quarry does, what brindle does, quarry's (outcome, exit code, problem pattern), brindle's);
