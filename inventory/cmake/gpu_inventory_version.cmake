@@ -7,3 +7,6 @@ if(NOT GPU_INVENTORY_VERSION)
   message(FATAL_ERROR "No libraryVersion in ${CMAKE_CURRENT_LIST_DIR}/../include/gpu_inventory/version.h")
 endif()
 unset(_gpu_inventory_version_line)
+# A new version in the header configures the build again.
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+             "${CMAKE_CURRENT_LIST_DIR}/../include/gpu_inventory/version.h")

@@ -81,7 +81,7 @@ PACKAGE = "lib/cmake/gpu_inventory/"
 # What inventory/ installs: the static library, its package and every public header.
 LIBRARY = sorted(["lib/libgpu_inventory.a"] + [PACKAGE + name for name in (
     "gpu_inventory-config.cmake", "gpu_inventory-config-version.cmake", "gpu_inventory-targets.cmake",
-    "gpu_inventory-targets-release.cmake", "gpu_inventory_json.cmake")] + [
+    "gpu_inventory-targets-release.cmake", "gpu_inventory_json.cmake", "gpu_inventory-json-version.cmake")] + [
     "include/gpu_inventory/" + name for name in os.listdir(os.path.join(ROOT, "inventory", "include", "gpu_inventory"))])
 
 
@@ -123,6 +123,77 @@ class InstallTest(unittest.TestCase):
                 said = subprocess.run(["cmake", "-P", script.name], check=True, stderr=subprocess.PIPE,
                                       text=True).stderr.split()
                 self.assertEqual(said, [VERSION, "TRUE" if compatible else "FALSE"])
+
+
+# A program's CMakeLists.txt that reaches the library (WAY: package or subdirectory), with
+# Debian's nlohmann-json package found first (HOST_JSON) or a folder of its own (JSON_FOLDER),
+# and says what the library's JSON target became.
+CONSUMER = """cmake_minimum_required(VERSION 3.18)
+project(consumer LANGUAGES CXX)
+if(JSON_FOLDER)
+  set(INVENTORY_JSON_INCLUDE_DIR "${JSON_FOLDER}")
+endif()
+if(WAY STREQUAL "subdirectory")
+  add_subdirectory("${SOURCE}/inventory" gpu_inventory)
+  set(json gpu_inventory_json)
+else()
+  if(HOST_JSON)
+    find_package(nlohmann_json CONFIG REQUIRED)
+  endif()
+  find_package(gpu_inventory CONFIG QUIET)
+  if(NOT gpu_inventory_FOUND)
+    message("not found: ${gpu_inventory_NOT_FOUND_MESSAGE}")
+    return()
+  endif()
+  set(json gpu_inventory::json)
+endif()
+get_target_property(folders ${json} INTERFACE_INCLUDE_DIRECTORIES)
+get_target_property(links ${json} INTERFACE_LINK_LIBRARIES)
+message("json: ${folders} ${links}")
+"""
+
+
+class PackageConsumerTest(unittest.TestCase):
+    def configure(self, work, **variables):
+        with open(os.path.join(work, "CMakeLists.txt"), "w") as f:
+            f.write(CONSUMER)
+        definitions = ["-D%s=%s" % item for item in variables.items()]
+        completed = subprocess.run(
+            ["cmake", "-S", work, "-B", os.path.join(work, "build"), "-DCMAKE_TOOLCHAIN_FILE=" + os.environ["PROBES_TOOLCHAIN"],
+             "-DCMAKE_PREFIX_PATH=" + os.path.join(os.path.dirname(os.environ["PROBES_PREFIX"]), "inventory-prefix"),
+             "-DSOURCE=" + ROOT, *definitions], stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
+        self.assertEqual(completed.returncode, 0, completed.stdout)
+        return re.search(r"^(json|not found): (.*)$", completed.stdout, re.M).groups()
+
+    def json_folder(self, work, version):
+        folder = os.path.join(work, "json-%s" % version)
+        os.makedirs(os.path.join(folder, "nlohmann", "detail"))
+        with open(os.path.join(folder, "nlohmann", "json.hpp"), "w") as f:
+            f.write("#include <nlohmann/detail/abi_macros.hpp>\n")
+        with open(os.path.join(folder, "nlohmann", "detail", "abi_macros.hpp"), "w") as f:
+            f.write("".join("#define NLOHMANN_JSON_VERSION_%s %s  // NOLINT\n" % pair
+                            for pair in zip(("MAJOR", "MINOR", "PATCH"), version.split("."))))
+        return folder
+
+    def test_nlohmann_json_is_found_again_as_the_library_was_built_with_it(self):
+        with open("/usr/include/nlohmann/detail/abi_macros.hpp") as f:
+            built = ".".join(re.findall(r"NLOHMANN_JSON_VERSION_\w+ +(\d+)", f.read()))
+        for variables, want in (
+                # Found only in the host's /usr/include, or through Debian's package whose target
+                # names /usr/include: a cross compiler is given a folder with just nlohmann/.
+                ({}, ("json", r"/build/gpu_inventory-json-headers links-NOTFOUND$")),
+                ({"HOST_JSON": "ON"}, ("json", r"/build/gpu_inventory-json-headers links-NOTFOUND$")),
+                # Another version than the library's is refused, saying why.
+                ({"JSON_FOLDER": "3.10.0"}, ("not found", r"built with nlohmann-json %s, and this build finds "
+                                                          r"3\.10\.0" % re.escape(built))),
+                # A folder set as a plain variable by the project around the library is taken.
+                ({"WAY": "subdirectory", "JSON_FOLDER": "3.10.0"}, ("json", r"/json-3\.10\.0 links-NOTFOUND$"))):
+            with self.subTest(variables=variables), tempfile.TemporaryDirectory() as work:
+                if "JSON_FOLDER" in variables:
+                    variables = dict(variables, JSON_FOLDER=self.json_folder(work, variables["JSON_FOLDER"]))
+                kind, said = self.configure(work, **variables)
+                self.assertEqual(kind, want[0], said)
+                self.assertRegex(said, want[1])
 
 
 class NoticesTest(unittest.TestCase):
