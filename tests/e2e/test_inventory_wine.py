@@ -289,6 +289,7 @@ FENNEL_THREE = FENNEL_TWO.replace("}]}", "}," + BASIC_RENDER + "]}")
 PYTHON_PICKS = [
     (None, "LUID 4294967295:-7"),                            # the rule: not integrated first
     ("GpuPreference=1;", "LUID 5:0"),                        # power saving: the integrated one
+    ("SpecificAdapter=8086&0002&00000000;GpuPreference=1073741824;", "LUID 5:0"),  # that one GPU
     ("SpecificAdapter=1414&008C&00000000;", "LUID 4294967295:-7"),  # software: passed over
 ]
 
@@ -296,24 +297,28 @@ PYTHON_PICKS = [
 class PythonSampleTest(unittest.TestCase):
     def setUp(self):
         with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "README.md")) as f:
-            [sample] = re.findall(r"\n```python\n(.*?)```\n", f.read(), re.S)
+            [self.sample] = re.findall(r"\n```python\n(.*?)```\n", f.read(), re.S)
         self.work = tempfile.mkdtemp(prefix="python-sample-", dir=harness.work_dir())
-        self.sample = os.path.join(self.work, "pick_adapter.py")
-        with open(self.sample, "w") as f:
-            f.write(sample)
+        # The sample's process as Windows sees it: a stand-in python.exe that starts, under
+        # Wine, what the sample starts, so that the user's choice for it is the one read.
+        self.python = os.path.join(self.work, "python.exe")
+        shutil.copy(os.path.join(harness.fakes_dir(), "fake_probe.exe"), self.python)
 
-    def pick(self, folder, extra):
-        """What the sample prints, given an inventory.exe that runs the one in the folder under
-        Wine with the program's path as Windows names it."""
-        wrapper = os.path.join(self.work, "inventory")
-        with open(wrapper, "w") as f:
-            f.write("#!%s\nimport os, sys\nargs = sys.argv[1:]\n"
-                    "args = [('Z:' + a.replace('/', '\\\\')) if i and args[i - 1] == '--program' else a"
-                    " for i, a in enumerate(args)]\nos.execv(%r, [%r, %r] + args)\n"
-                    % (sys.executable, harness.WINE, harness.WINE, os.path.join(folder, "inventory.exe")))
-        os.chmod(wrapper, 0o755)
-        completed = subprocess.run([sys.executable, self.sample, wrapper], stdout=subprocess.PIPE,
-                                   stderr=subprocess.PIPE, env=harness.wine_env(PREFIX, DISPLAY, None, extra),
+    def pick(self, program, extra=None, sample=None):
+        """What the sample prints, given an inventory.exe that is the program, or under Wine
+        the one in the folder, started by the stand-in python.exe."""
+        if extra is not None:
+            inventory = os.path.join(program, "inventory.exe")
+            program = os.path.join(self.work, "inventory")
+            with open(program, "w") as f:
+                f.write("#!%s\nimport os, sys\nos.execv(%r, [%r, %r, '--fake', 'run', %r] + sys.argv[1:])\n"
+                        % (sys.executable, harness.WINE, harness.WINE, self.python, windows_path(inventory)))
+            os.chmod(program, 0o755)
+        script = os.path.join(self.work, "pick_adapter.py")
+        with open(script, "w") as f:
+            f.write(sample or self.sample)
+        completed = subprocess.run([sys.executable, script, program], stdout=subprocess.PIPE,
+                                   stderr=subprocess.PIPE, env=harness.wine_env(PREFIX, DISPLAY, None, extra or {}),
                                    timeout=300)
         self.assertEqual(completed.returncode, 0, completed.stderr)
         return completed.stdout.decode(), completed.stderr.decode()
@@ -324,18 +329,27 @@ class PythonSampleTest(unittest.TestCase):
                  "FAKE_PROBE_BRINDLE": "say 0 " + NO_MATCH}
         for setting, picked in PYTHON_PICKS:
             with self.subTest(setting=setting), \
-                    graphics_settings({windows_path(sys.executable): setting} if setting else {}):
+                    graphics_settings({windows_path(self.python): setting} if setting else {}):
                 self.assertEqual(self.pick(folder, extra), (picked + "\n", ""))
 
     def test_without_an_adapter_list_the_sample_goes_on_without_a_gpu(self):
         folder = staged({"fennel": "fake"})
-        out, err = self.pick(folder, {"FAKE_PROBE_FENNEL": "crash"})
-        self.assertEqual(out, "no GPU: running on the CPU\n")
-        self.assertRegex(err, r"^no adapter list: crashed .*0xC0000005")
-        shutil.rmtree(folder)  # inventory.exe is not there: it cannot start
-        out, err = self.pick(folder, {})
-        self.assertEqual(out, "no GPU: running on the CPU\n")
-        self.assertRegex(err, r"^no inventory \(exit code \d+\)")
+        hang = os.path.join(self.work, "hang")
+        with open(hang, "w") as f:
+            f.write("#!%s\nimport time\ntime.sleep(60)\n" % sys.executable)
+        os.chmod(hang, 0o755)
+        quick = self.sample.replace("\nWHOLE_LIMIT = 120 ", "\nWHOLE_LIMIT = 1 ")
+        self.assertNotEqual(quick, self.sample)
+        for name, program, extra, sample, said in (
+                ("fennel crashed", folder, {"FAKE_PROBE_FENNEL": "crash"}, None, r"^no adapter list: crashed .*0xC0000005"),
+                ("no inventory.exe in the folder", os.path.join(self.work, "none"), {}, None, r"^no inventory \(exit code \d+\)"),
+                ("inventory.exe not there", os.path.join(self.work, "none.exe"), None, None,
+                 r"^inventory\.exe could not start: .*No such file"),
+                ("inventory.exe hung", hang, None, quick, r"^inventory\.exe took more than 1 s\n$")):
+            with self.subTest(name):
+                out, err = self.pick(program, extra, sample)
+                self.assertEqual(out, "no GPU: running on the CPU\n")
+                self.assertRegex(err, said)
 
 
 # (what quarry does, what brindle does, quarry's (outcome, exit code, problem pattern), brindle's);
