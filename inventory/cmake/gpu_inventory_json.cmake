@@ -1,15 +1,16 @@
 # nlohmann-json (header-only), found the same way where the library is built and where a program
 # links the installed package: the target nlohmann_json::nlohmann_json when the program has one,
 # else the folder INVENTORY_JSON_INCLUDE_DIR, else nlohmann/json.hpp looked for. A cross compiler
-# must not see a folder that also holds a C library's headers, such as the build host's
-# /usr/include (they would shadow the target's): from such a folder it is given only nlohmann/,
-# through a folder of its own under <staging>.
+# must not be given a folder of the build host's that holds other headers too (the host's own
+# include folders: its C library's and other libraries' headers would shadow the target's): from
+# such a folder it is given only nlohmann/, through a folder of its own under <staging>.
 
 # gpu_inventory_find_json(<prefix> <staging folder>): sets <prefix>_TARGET (the target to link)
-# or <prefix>_FOLDER (the folder to include), <prefix>_VERSION (json.hpp's, when it could be
-# read), or else <prefix>_MISSING (what is missing).
+# or <prefix>_FOLDER (the folder to include) with <prefix>_DEFINITIONS (the target's, when its
+# folder had to be staged), <prefix>_VERSION (json.hpp's, when it could be read), or else
+# <prefix>_MISSING (what is missing).
 function(gpu_inventory_find_json prefix staging)
-  foreach(name TARGET FOLDER VERSION MISSING)
+  foreach(name TARGET FOLDER DEFINITIONS VERSION MISSING)
     set(${prefix}_${name} "" PARENT_SCOPE)
   endforeach()
   set(folder "")
@@ -22,13 +23,19 @@ function(gpu_inventory_find_json prefix staging)
         break()
       endif()
     endforeach()
-    if(NOT (CMAKE_CROSSCOMPILING AND EXISTS "${folder}/stdint.h"))
+    _gpu_inventory_json_shared(shared "${folder}")
+    if(NOT shared)
       set(${prefix}_TARGET nlohmann_json::nlohmann_json PARENT_SCOPE)
       if(folder)
         _gpu_inventory_json_version("${folder}" version)
         set(${prefix}_VERSION "${version}" PARENT_SCOPE)
       endif()
       return()
+    endif()
+    # Its folder staged below, with what else the target says about compiling json.hpp.
+    get_target_property(definitions nlohmann_json::nlohmann_json INTERFACE_COMPILE_DEFINITIONS)
+    if(definitions)
+      set(${prefix}_DEFINITIONS "${definitions}" PARENT_SCOPE)
     endif()
   endif()
   if(NOT folder)
@@ -53,7 +60,8 @@ function(gpu_inventory_find_json prefix staging)
   endif()
   _gpu_inventory_json_version("${folder}" version)
   set(${prefix}_VERSION "${version}" PARENT_SCOPE)
-  if(CMAKE_CROSSCOMPILING AND EXISTS "${folder}/stdint.h")
+  _gpu_inventory_json_shared(shared "${folder}")
+  if(shared)
     file(MAKE_DIRECTORY "${staging}")
     file(CREATE_LINK "${folder}/nlohmann" "${staging}/nlohmann" SYMBOLIC)
     set(folder "${staging}")
@@ -69,6 +77,9 @@ function(gpu_inventory_use_json target prefix)
   else()
     set_property(TARGET ${target} APPEND PROPERTY INTERFACE_INCLUDE_DIRECTORIES "${${prefix}_FOLDER}")
     set_property(TARGET ${target} APPEND PROPERTY INTERFACE_SYSTEM_INCLUDE_DIRECTORIES "${${prefix}_FOLDER}")
+    if(${prefix}_DEFINITIONS)
+      set_property(TARGET ${target} APPEND PROPERTY INTERFACE_COMPILE_DEFINITIONS "${${prefix}_DEFINITIONS}")
+    endif()
   endif()
 endfunction()
 
@@ -92,4 +103,28 @@ function(_gpu_inventory_json_version folder result)
       endif()
     endif()
   endforeach()
+endfunction()
+
+# TRUE in <result> when a cross compiler must see only nlohmann/ of the folder: a folder outside
+# the target's (CMAKE_SYSROOT, CMAKE_FIND_ROOT_PATH) that holds anything else.
+function(_gpu_inventory_json_shared result folder)
+  set(${result} FALSE PARENT_SCOPE)
+  if(NOT CMAKE_CROSSCOMPILING OR NOT folder)
+    return()
+  endif()
+  get_filename_component(folder "${folder}" REALPATH)
+  foreach(root IN LISTS CMAKE_SYSROOT CMAKE_FIND_ROOT_PATH)
+    if(root)
+      get_filename_component(root "${root}" REALPATH)
+      string(FIND "${folder}/" "${root}/" at)
+      if(at EQUAL 0)
+        return()
+      endif()
+    endif()
+  endforeach()
+  file(GLOB entries RELATIVE "${folder}" "${folder}/*")
+  list(REMOVE_ITEM entries nlohmann)
+  if(entries)
+    set(${result} TRUE PARENT_SCOPE)
+  endif()
 endfunction()

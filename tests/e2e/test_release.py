@@ -82,6 +82,7 @@ PACKAGE = "lib/cmake/gpu_inventory/"
 LIBRARY = sorted(["lib/libgpu_inventory.a"] + [PACKAGE + name for name in (
     "gpu_inventory-config.cmake", "gpu_inventory-config-version.cmake", "gpu_inventory-targets.cmake",
     "gpu_inventory-targets-release.cmake", "gpu_inventory_json.cmake", "gpu_inventory-json-version.cmake")] + [
+    "share/doc/gpu_inventory/LICENSE", "share/doc/gpu_inventory/THIRD_PARTY_NOTICES"] + [
     "include/gpu_inventory/" + name for name in os.listdir(os.path.join(ROOT, "inventory", "include", "gpu_inventory"))])
 
 
@@ -99,8 +100,13 @@ class InstallTest(unittest.TestCase):
             with open(os.path.join(project, "bin", probe + ".exe"), "rb") as installed, \
                     open(harness.exe(probe + ".exe"), "rb") as built:
                 self.assertEqual(installed.read(), built.read(), probe)
-        # Nothing names a folder of the machine that built it: not the sources, not the build.
-        folders = {os.path.realpath(ROOT).encode(), os.path.realpath(os.path.dirname(project)).encode()}
+        for name in LIBRARY:  # the same package, headers and notices either way
+            if not name.endswith(".a"):
+                with open(os.path.join(project, name), "rb") as whole, open(os.path.join(alone, name), "rb") as f:
+                    self.assertEqual(whole.read(), f.read(), name)
+        # Nothing names a folder of the machine that built it: not the sources, not the build,
+        # not the host's own folders where nlohmann-json was found.
+        folders = {os.path.realpath(ROOT).encode(), os.path.realpath(os.path.dirname(project)).encode(), b"/usr/"}
         for prefix in (project, alone):
             for name in self.installed(prefix):
                 with open(os.path.join(prefix, name), "rb") as f:
@@ -120,7 +126,7 @@ class InstallTest(unittest.TestCase):
                              'include("%s")\nmessage("${PACKAGE_VERSION} ${PACKAGE_VERSION_COMPATIBLE}")\n'
                              % (asked, asked, version_file))
                 script.flush()
-                said = subprocess.run(["cmake", "-P", script.name], check=True, stderr=subprocess.PIPE,
+                said = subprocess.run([os.environ["PROBES_CMAKE"], "-P", script.name], check=True, stderr=subprocess.PIPE,
                                       text=True).stderr.split()
                 self.assertEqual(said, [VERSION, "TRUE" if compatible else "FALSE"])
 
@@ -159,13 +165,13 @@ class PackageConsumerTest(unittest.TestCase):
             f.write(CONSUMER)
         definitions = ["-D%s=%s" % item for item in variables.items()]
         completed = subprocess.run(
-            ["cmake", "-S", work, "-B", os.path.join(work, "build"), "-DCMAKE_TOOLCHAIN_FILE=" + os.environ["PROBES_TOOLCHAIN"],
+            [os.environ["PROBES_CMAKE"], "-S", work, "-B", os.path.join(work, "build"), "-DCMAKE_TOOLCHAIN_FILE=" + os.environ["PROBES_TOOLCHAIN"],
              "-DCMAKE_PREFIX_PATH=" + os.path.join(os.path.dirname(os.environ["PROBES_PREFIX"]), "inventory-prefix"),
              "-DSOURCE=" + ROOT, *definitions], stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
         self.assertEqual(completed.returncode, 0, completed.stdout)
         return re.search(r"^(json|not found): (.*)$", completed.stdout, re.M).groups()
 
-    def json_folder(self, work, version):
+    def json_folder(self, work, version, beside=None):
         folder = os.path.join(work, "json-%s" % version)
         os.makedirs(os.path.join(folder, "nlohmann", "detail"))
         with open(os.path.join(folder, "nlohmann", "json.hpp"), "w") as f:
@@ -173,27 +179,37 @@ class PackageConsumerTest(unittest.TestCase):
         with open(os.path.join(folder, "nlohmann", "detail", "abi_macros.hpp"), "w") as f:
             f.write("".join("#define NLOHMANN_JSON_VERSION_%s %s  // NOLINT\n" % pair
                             for pair in zip(("MAJOR", "MINOR", "PATCH"), version.split("."))))
+        if beside:
+            open(os.path.join(folder, beside), "w").close()
         return folder
 
     def test_nlohmann_json_is_found_again_as_the_library_was_built_with_it(self):
         with open("/usr/include/nlohmann/detail/abi_macros.hpp") as f:
             built = ".".join(re.findall(r"NLOHMANN_JSON_VERSION_\w+ +(\d+)", f.read()))
-        for variables, want in (
+        staged = ("json", r"/build/gpu_inventory-json-headers links-NOTFOUND$")
+        for variables, want, nlohmann in (
                 # Found only in the host's /usr/include, or through Debian's package whose target
                 # names /usr/include: a cross compiler is given a folder with just nlohmann/.
-                ({}, ("json", r"/build/gpu_inventory-json-headers links-NOTFOUND$")),
-                ({"HOST_JSON": "ON"}, ("json", r"/build/gpu_inventory-json-headers links-NOTFOUND$")),
+                ({}, staged, "/usr/include"),
+                ({"HOST_JSON": "ON"}, staged, "/usr/include"),
+                # So too from a folder of the host's with another library's headers beside it.
+                ({"JSON_FOLDER": built, "BESIDE": "zlib.h"}, staged, "JSON_FOLDER"),
                 # Another version than the library's is refused, saying why.
                 ({"JSON_FOLDER": "3.10.0"}, ("not found", r"built with nlohmann-json %s, and this build finds "
-                                                          r"3\.10\.0" % re.escape(built))),
-                # A folder set as a plain variable by the project around the library is taken.
-                ({"WAY": "subdirectory", "JSON_FOLDER": "3.10.0"}, ("json", r"/json-3\.10\.0 links-NOTFOUND$"))):
+                                                          r"3\.10\.0" % re.escape(built)), None),
+                # A folder of just nlohmann/, set as a plain variable by the project around the
+                # library, is taken as it is.
+                ({"WAY": "subdirectory", "JSON_FOLDER": "3.10.0"}, ("json", r"/json-3\.10\.0 links-NOTFOUND$"), None)):
             with self.subTest(variables=variables), tempfile.TemporaryDirectory() as work:
                 if "JSON_FOLDER" in variables:
-                    variables = dict(variables, JSON_FOLDER=self.json_folder(work, variables["JSON_FOLDER"]))
+                    variables = dict(variables, JSON_FOLDER=self.json_folder(
+                        work, variables["JSON_FOLDER"], variables.get("BESIDE")))
                 kind, said = self.configure(work, **variables)
                 self.assertEqual(kind, want[0], said)
                 self.assertRegex(said, want[1])
+                if nlohmann:
+                    self.assertEqual(os.path.realpath(os.path.join(said.split()[0], "nlohmann")),
+                                     os.path.realpath(os.path.join(variables.get(nlohmann, nlohmann), "nlohmann")))
 
 
 class NoticesTest(unittest.TestCase):
