@@ -35,8 +35,8 @@ function(probe_release_package)
 
   # The executables go to bin/ in the archive and in a `cmake --install` (inventory.exe by
   # inventory/, which also installs the library for programs that link it; the archive leaves
-  # that out, and puts the licence and notices in share/doc/gpu_inventory/). The rest is the
-  # archive's alone: at a prefix's root it would be litter.
+  # that out; inventory/ also installs the licence and notices in share/doc/gpu_inventory/).
+  # The rest is the archive's alone: at a prefix's root it would be litter.
   install(TARGETS brindle fennel quarry sorrel tansy RUNTIME DESTINATION bin COMPONENT executables)
   install(FILES README.md LICENSE THIRD_PARTY_NOTICES "${sums}" DESTINATION . COMPONENT archive EXCLUDE_FROM_ALL)
   install(FILES docs/writing-a-parent.md DESTINATION docs COMPONENT archive EXCLUDE_FROM_ALL)  # the README links to it

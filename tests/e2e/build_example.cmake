@@ -3,7 +3,7 @@
 #   WAY=install: inventory/ configured on its own, built and installed into WORK/inventory-prefix;
 #                and the whole project (PROJECT_BUILD) installed into WORK/project-prefix;
 #   WAY=package, fetch or subdirectory: inventory/example into WORK/inventory-example-WAY,
-#                through find_package (against a copy of WORK/inventory-prefix), FetchContent (from
+#                through find_package (installed again, then moved), FetchContent (from
 #                SOURCE) or add_subdirectory.
 # Also SOURCE (the source tree) and TOOLCHAIN.
 set(flags "-O2 -DNDEBUG -Wall -Wextra -Wpedantic -Werror")
@@ -26,12 +26,13 @@ if(WAY STREQUAL "install")
 else()
   set(build "${WORK}/inventory-example-${WAY}")
   file(REMOVE_RECURSE "${build}")
-  # The package from a copy of the prefix in another folder: nothing in it may name where it
+  # The package from a prefix moved after its installation: nothing in it may name where it
   # was installed.
   set(prefix "${WORK}/inventory-prefix-moved")
   if(WAY STREQUAL "package")
-    file(REMOVE_RECURSE "${prefix}")
-    file(COPY "${WORK}/inventory-prefix/" DESTINATION "${prefix}")
+    file(REMOVE_RECURSE "${prefix}" "${prefix}-installed")
+    run("${CMAKE_COMMAND}" --install "${WORK}/inventory-alone" --prefix "${prefix}-installed")
+    file(RENAME "${prefix}-installed" "${prefix}")
   endif()
   run("${CMAKE_COMMAND}" -S "${SOURCE}/inventory/example" -B "${build}" -G Ninja
       "-DCMAKE_TOOLCHAIN_FILE=${TOOLCHAIN}" -DCMAKE_BUILD_TYPE=Release "-DCMAKE_CXX_FLAGS_RELEASE=${flags}"

@@ -133,11 +133,15 @@ class InstallTest(unittest.TestCase):
 
 # A program's CMakeLists.txt that reaches the library (WAY: package or subdirectory), with
 # Debian's nlohmann-json package found first (HOST_JSON) or a folder of its own (JSON_FOLDER),
-# and says what the library's JSON target became.
+# perhaps inside its target's root (IN_ROOT), and says what the library's JSON target became
+# (and, beside Debian's package, the definitions that package's target gives).
 CONSUMER = """cmake_minimum_required(VERSION 3.18)
 project(consumer LANGUAGES CXX)
 if(JSON_FOLDER)
   set(INVENTORY_JSON_INCLUDE_DIR "${JSON_FOLDER}")
+endif()
+if(IN_ROOT)
+  list(APPEND CMAKE_FIND_ROOT_PATH "${JSON_FOLDER}/..")
 endif()
 if(WAY STREQUAL "subdirectory")
   add_subdirectory("${SOURCE}/inventory" gpu_inventory)
@@ -156,6 +160,11 @@ endif()
 get_target_property(folders ${json} INTERFACE_INCLUDE_DIRECTORIES)
 get_target_property(links ${json} INTERFACE_LINK_LIBRARIES)
 message("json: ${folders} ${links}")
+get_target_property(definitions ${json} INTERFACE_COMPILE_DEFINITIONS)
+if(HOST_JSON)
+  get_target_property(debian nlohmann_json::nlohmann_json INTERFACE_COMPILE_DEFINITIONS)
+  message("definitions: ${definitions} ${debian}")
+endif()
 """
 
 
@@ -169,6 +178,10 @@ class PackageConsumerTest(unittest.TestCase):
              "-DCMAKE_PREFIX_PATH=" + os.path.join(os.path.dirname(os.environ["PROBES_PREFIX"]), "inventory-prefix"),
              "-DSOURCE=" + ROOT, *definitions], stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True)
         self.assertEqual(completed.returncode, 0, completed.stdout)
+        definitions = re.search(r"^definitions: (.*) (.*)$", completed.stdout, re.M)
+        if definitions:  # the library's target compiles json.hpp as Debian's package says
+            self.assertEqual(definitions.group(1), definitions.group(2))
+            self.assertNotIn("NOTFOUND", definitions.group(1))
         return re.search(r"^(json|not found): (.*)$", completed.stdout, re.M).groups()
 
     def json_folder(self, work, version, beside=None):
@@ -192,8 +205,11 @@ class PackageConsumerTest(unittest.TestCase):
                 # names /usr/include: a cross compiler is given a folder with just nlohmann/.
                 ({}, staged, "/usr/include"),
                 ({"HOST_JSON": "ON"}, staged, "/usr/include"),
-                # So too from a folder of the host's with another library's headers beside it.
+                # So too from a folder of the host's with another library's headers beside it,
+                # but not from one inside the target's root.
                 ({"JSON_FOLDER": built, "BESIDE": "zlib.h"}, staged, "JSON_FOLDER"),
+                ({"JSON_FOLDER": built, "BESIDE": "zlib.h", "IN_ROOT": "ON"},
+                 ("json", r"/json-%s links-NOTFOUND$" % re.escape(built)), None),
                 # Another version than the library's is refused, saying why.
                 ({"JSON_FOLDER": "3.10.0"}, ("not found", r"built with nlohmann-json %s, and this build finds "
                                                           r"3\.10\.0" % re.escape(built)), None),
