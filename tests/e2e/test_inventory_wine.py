@@ -304,16 +304,21 @@ class PythonSampleTest(unittest.TestCase):
         self.python = os.path.join(self.work, "python.exe")
         shutil.copy(os.path.join(harness.fakes_dir(), "fake_probe.exe"), self.python)
 
+    def python_script(self, name, body):
+        path = os.path.join(self.work, name)
+        with open(path, "w") as f:
+            f.write("#!%s\n%s" % (sys.executable, body))
+        os.chmod(path, 0o755)
+        return path
+
+    def under_wine(self, folder):
+        """For the sample, the folder's inventory.exe started under Wine by the stand-in python.exe."""
+        return self.python_script("inventory-" + os.path.basename(folder), "import os, sys\nos.execv(%r, [%r, %r, '--fake', 'run', %r] + sys.argv[1:])\n"
+                                  % (harness.WINE, harness.WINE, self.python,
+                                     windows_path(os.path.join(folder, "inventory.exe"))))
+
     def pick(self, program, extra=None, sample=None):
-        """What the sample prints, given an inventory.exe that is the program, or under Wine
-        the one in the folder, started by the stand-in python.exe."""
-        if extra is not None:
-            inventory = os.path.join(program, "inventory.exe")
-            program = os.path.join(self.work, "inventory")
-            with open(program, "w") as f:
-                f.write("#!%s\nimport os, sys\nos.execv(%r, [%r, %r, '--fake', 'run', %r] + sys.argv[1:])\n"
-                        % (sys.executable, harness.WINE, harness.WINE, self.python, windows_path(inventory)))
-            os.chmod(program, 0o755)
+        """What the sample (the README's, or the one given) prints, given that program."""
         script = os.path.join(self.work, "pick_adapter.py")
         with open(script, "w") as f:
             f.write(sample or self.sample)
@@ -330,19 +335,18 @@ class PythonSampleTest(unittest.TestCase):
         for setting, picked in PYTHON_PICKS:
             with self.subTest(setting=setting), \
                     graphics_settings({windows_path(self.python): setting} if setting else {}):
-                self.assertEqual(self.pick(folder, extra), (picked + "\n", ""))
+                self.assertEqual(self.pick(self.under_wine(folder), extra), (picked + "\n", ""))
 
     def test_without_an_adapter_list_the_sample_goes_on_without_a_gpu(self):
         folder = staged({"fennel": "fake"})
-        hang = os.path.join(self.work, "hang")
-        with open(hang, "w") as f:
-            f.write("#!%s\nimport time\ntime.sleep(60)\n" % sys.executable)
-        os.chmod(hang, 0o755)
+        hang = self.python_script("hang", "import time\ntime.sleep(60)\n")
         quick = self.sample.replace("\nWHOLE_LIMIT = 120 ", "\nWHOLE_LIMIT = 1 ")
         self.assertNotEqual(quick, self.sample)
         for name, program, extra, sample, said in (
-                ("fennel crashed", folder, {"FAKE_PROBE_FENNEL": "crash"}, None, r"^no adapter list: crashed .*0xC0000005"),
-                ("no inventory.exe in the folder", os.path.join(self.work, "none"), {}, None, r"^no inventory \(exit code \d+\)"),
+                ("fennel crashed", self.under_wine(folder), {"FAKE_PROBE_FENNEL": "crash"}, None,
+                 r"^no adapter list: crashed .*0xC0000005"),
+                ("no inventory.exe in the folder", self.under_wine(os.path.join(self.work, "none")), None, None,
+                 r"^no inventory \(exit code \d+\)"),
                 ("inventory.exe not there", os.path.join(self.work, "none.exe"), None, None,
                  r"^inventory\.exe could not start: .*No such file"),
                 ("inventory.exe hung", hang, None, quick, r"^inventory\.exe took more than 1 s\n$")):
