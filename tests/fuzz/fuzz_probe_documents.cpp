@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "gpu_inventory/inventory.h"
-#include "graphics_settings.h"
+#include "preferences/graphics_settings.h"
 #include "inventory_output.h"
 
 using namespace gpu_inventory;

@@ -19,10 +19,10 @@
 #include <shellapi.h>
 #endif
 
-#include "command_line.h"
+#include "child_process/command_line.h"
 #include "gpu_inventory/inventory.h"
 #include "gpu_inventory/this_process.h"
-#include "graphics_settings.h"
+#include "preferences/graphics_settings.h"
 #include "inventory_output.h"
 #include "tool_options.h"
 

@@ -8,8 +8,8 @@
 #include <tuple>
 
 #include "gpu_inventory/probe_documents.h"
-#include "graphics_settings.h"
-#include "strict_json.h"
+#include "preferences/graphics_settings.h"
+#include "documents/strict_json.h"
 
 namespace {
 

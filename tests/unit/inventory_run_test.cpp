@@ -17,13 +17,13 @@
 
 #include "gpu_inventory/graphics_settings.h"
 #include "gpu_inventory/this_process.h"
-#include "utf16.h"
+#include "win32/utf16.h"
 #endif
 
-#include "environment_block.h"
-#include "full_path.h"
+#include "child_process/environment_block.h"
+#include "child_process/full_path.h"
 #include "gpu_inventory/probe_run.h"
-#include "output_pipe.h"
+#include "child_process/output_pipe.h"
 
 namespace {
 

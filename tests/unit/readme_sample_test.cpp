@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "gpu_inventory/inventory.h"
-#include "graphics_settings.h"
+#include "preferences/graphics_settings.h"
 #include "inventory_output.h"
 
 namespace {

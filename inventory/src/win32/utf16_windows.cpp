@@ -1,4 +1,4 @@
-#include "utf16.h"
+#include "win32/utf16.h"
 
 #include <windows.h>
 

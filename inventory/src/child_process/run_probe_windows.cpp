@@ -9,12 +9,12 @@
 #include <string>
 #include <vector>
 
-#include "command_line.h"
-#include "environment_block.h"
-#include "full_path.h"
-#include "output_pipe.h"
-#include "utf16.h"
-#include "win32_handle.h"
+#include "child_process/command_line.h"
+#include "child_process/environment_block.h"
+#include "child_process/full_path.h"
+#include "child_process/output_pipe.h"
+#include "win32/utf16.h"
+#include "win32/win32_handle.h"
 
 namespace gpu_inventory {
 namespace {

@@ -9,7 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "strict_json.h"
+#include "documents/strict_json.h"
 
 namespace gpu_inventory {
 

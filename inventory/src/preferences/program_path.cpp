@@ -1,4 +1,4 @@
-#include "program_path.h"
+#include "preferences/program_path.h"
 
 namespace gpu_inventory {
 

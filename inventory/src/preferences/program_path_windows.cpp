@@ -1,11 +1,11 @@
-#include "program_path.h"
+#include "preferences/program_path.h"
 
 #include <windows.h>
 #include <tlhelp32.h>
 
 #include "gpu_inventory/graphics_settings.h"
-#include "utf16.h"
-#include "win32_handle.h"
+#include "win32/utf16.h"
+#include "win32/win32_handle.h"
 
 namespace gpu_inventory {
 namespace {

@@ -1,13 +1,13 @@
 // The two values of HKEY_CURRENT_USER\Software\Microsoft\DirectX\UserGpuPreferences fetched;
 // graphics_settings.cpp reads them. Value names compare without case, as Windows compares them.
-#include "graphics_settings.h"
+#include "preferences/graphics_settings.h"
 
 #include <windows.h>
 
 #include <cstring>
 #include <vector>
 
-#include "utf16.h"
+#include "win32/utf16.h"
 
 namespace gpu_inventory {
 namespace {

@@ -9,10 +9,10 @@
 
 #include "gpu_inventory/inventory.h"
 #include "inventory_output.h"
-#include "program_path.h"
+#include "preferences/program_path.h"
 #include "progress_line.h"
 #include "tool_options.h"
-#include "utf16.h"
+#include "win32/utf16.h"
 
 using namespace gpu_inventory;
 

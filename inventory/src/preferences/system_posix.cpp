@@ -1,6 +1,6 @@
 // What the library asks of Windows, on the systems where it is built only to test its portable
 // part: there is nothing to ask, so every answer is none.
-#include "graphics_settings.h"
+#include "preferences/graphics_settings.h"
 #include "gpu_inventory/this_process.h"
 
 namespace gpu_inventory {

@@ -1,9 +1,9 @@
-#include "full_path.h"
+#include "child_process/full_path.h"
 
 #include <windows.h>
 
 #include "gpu_inventory/inventory.h"
-#include "utf16.h"
+#include "win32/utf16.h"
 
 namespace gpu_inventory {
 

@@ -1,4 +1,4 @@
-#include "command_line.h"
+#include "child_process/command_line.h"
 
 namespace gpu_inventory {
 namespace {

@@ -1,4 +1,4 @@
-#include "strict_json.h"
+#include "documents/strict_json.h"
 
 #include <utility>
 #include <vector>

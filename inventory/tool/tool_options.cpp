@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstdlib>
 
-#include "program_path.h"
+#include "preferences/program_path.h"
 
 namespace gpu_inventory {
 

@@ -1,4 +1,4 @@
-#include "win32_handle.h"
+#include "win32/win32_handle.h"
 
 #include <windows.h>
 

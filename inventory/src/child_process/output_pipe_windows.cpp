@@ -2,7 +2,7 @@
 // pipe can be opened by anyone who knows its name and passes its access list, so the name is
 // random and the list names the current user alone: another user can neither take the name
 // first (every run would fail to start) nor read or write a probe's output.
-#include "output_pipe.h"
+#include "child_process/output_pipe.h"
 
 #include <windows.h>
 #include <bcrypt.h>

@@ -1,4 +1,4 @@
-#include "full_path.h"
+#include "child_process/full_path.h"
 
 namespace gpu_inventory {
 namespace {

@@ -3,8 +3,8 @@
 #include <cstdio>
 #include <functional>
 
-#include "document_fields.h"
-#include "strict_json.h"
+#include "documents/document_fields.h"
+#include "documents/strict_json.h"
 
 namespace gpu_inventory {
 namespace {

@@ -1,4 +1,4 @@
-#include "graphics_settings.h"
+#include "preferences/graphics_settings.h"
 
 #include <cstdint>
 

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "win32_handle.h"
+#include "win32/win32_handle.h"
 
 namespace gpu_inventory {
 

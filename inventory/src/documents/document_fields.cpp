@@ -1,4 +1,4 @@
-#include "document_fields.h"
+#include "documents/document_fields.h"
 
 namespace gpu_inventory {
 namespace {

@@ -1,6 +1,6 @@
 // The library runs probes on Windows; on other systems it is built to test its portable part,
 // with this resolution of a folder against the current directory.
-#include "full_path.h"
+#include "child_process/full_path.h"
 
 #include <unistd.h>
 

@@ -1,4 +1,4 @@
-#include "environment_block.h"
+#include "child_process/environment_block.h"
 
 #include <algorithm>
 
