@@ -38,8 +38,12 @@ function(probe_release_package)
   # that out; inventory/ also installs the licence and notices in share/doc/gpu_inventory/).
   # The rest is the archive's alone: at a prefix's root it would be litter.
   install(TARGETS brindle fennel quarry sorrel tansy RUNTIME DESTINATION bin COMPONENT executables)
-  install(FILES README.md LICENSE THIRD_PARTY_NOTICES "${sums}" DESTINATION . COMPONENT archive EXCLUDE_FROM_ALL)
-  install(FILES docs/writing-a-parent.md DESTINATION docs COMPONENT archive EXCLUDE_FROM_ALL)  # the README links to it
+  # The documentation whole: the README links to docs/ and to the files beside it, and they to
+  # each other (the archive test follows every link).
+  install(FILES README.md CHANGELOG.md CONTRIBUTING.md LICENSE THIRD_PARTY_NOTICES "${sums}"
+          DESTINATION . COMPONENT archive EXCLUDE_FROM_ALL)
+  install(DIRECTORY "${PROJECT_SOURCE_DIR}/docs/" DESTINATION docs COMPONENT archive EXCLUDE_FROM_ALL
+          FILES_MATCHING PATTERN "*.md" PATTERN "*.svg")
   install(DIRECTORY "${PROJECT_SOURCE_DIR}/schemas/" DESTINATION schemas COMPONENT archive EXCLUDE_FROM_ALL)
 
   find_package(Python3 REQUIRED COMPONENTS Interpreter)

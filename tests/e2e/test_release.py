@@ -10,12 +10,17 @@ import tempfile
 import unittest
 import zipfile
 
+import doc_links
 import harness
 
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 VERSION = os.environ.get("PROBES_VERSION", "")
 WINDRES = os.environ.get("PROBES_WINDRES", "x86_64-w64-mingw32-windres")
 EXECUTABLES = ("brindle", "fennel", "inventory", "quarry", "sorrel", "tansy")
+# The documentation ships whole: every page of docs/ and the picture the README shows.
+DOCS = ["docs/" + name for name in (
+    "architecture.svg", "glossary.md", "handing-on-the-choice.md", "inventory.md", "library.md", "probes.md",
+    "shipping.md", "troubleshooting.md", "writing-a-parent.md")]
 # Linked without symbols: a probe is about 210 KB so, inventory.exe about 570 KB.
 SIZE_LIMITS = {"brindle": 300 * 1024, "fennel": 300 * 1024, "quarry": 300 * 1024, "sorrel": 300 * 1024,
                "tansy": 300 * 1024, "inventory": 1024 * 1024}
@@ -53,10 +58,11 @@ class ArchiveTest(unittest.TestCase):
         self.assertEqual(os.path.basename(path), "gpu-probes-%s-win64.zip" % VERSION)
         with zipfile.ZipFile(path) as archive:
             names = sorted(archive.namelist())
-            self.assertEqual(names, ["LICENSE", "README.md", "SHA256SUMS", "THIRD_PARTY_NOTICES",
+            self.assertEqual(names, ["CHANGELOG.md", "CONTRIBUTING.md", "LICENSE", "README.md", "SHA256SUMS",
+                                     "THIRD_PARTY_NOTICES",
                                      "bin/brindle.exe", "bin/fennel.exe",
                                      "bin/inventory.exe", "bin/quarry.exe", "bin/sorrel.exe", "bin/tansy.exe",
-                                     "docs/writing-a-parent.md",
+                                     ] + DOCS + [
                                      "schemas/brindle.schema.json", "schemas/fennel.schema.json",
                                      "schemas/inventory.schema.json", "schemas/quarry.schema.json",
                                      "schemas/sorrel.schema.json", "schemas/tansy.schema.json"])
@@ -72,9 +78,19 @@ class ArchiveTest(unittest.TestCase):
 
     def test_archive_carries_the_repository_licence_notices_and_documentation(self):
         with zipfile.ZipFile(os.environ["PROBES_PACKAGE"]) as archive:
-            for name in ("LICENSE", "THIRD_PARTY_NOTICES", "README.md", "docs/writing-a-parent.md"):
+            for name in ["LICENSE", "THIRD_PARTY_NOTICES", "README.md", "CHANGELOG.md", "CONTRIBUTING.md"] + DOCS:
                 with open(os.path.join(ROOT, name), "rb") as committed:
                     self.assertEqual(archive.read(name), committed.read(), name)
+
+    def test_every_link_of_a_shipped_page_names_a_file_the_archive_ships(self):
+        with zipfile.ZipFile(os.environ["PROBES_PACKAGE"]) as archive:
+            names = set(archive.namelist())
+            pages = sorted(name for name in names if name.endswith(".md"))
+            self.assertIn("README.md", pages)
+            for page in pages:
+                with self.subTest(page=page):
+                    self.assertEqual(doc_links.problems(page, lambda path: archive.read(path) if path in names else None),
+                                     [])
 
 
 PACKAGE = "lib/cmake/gpu_inventory/"

@@ -8,6 +8,7 @@ import os
 import re
 import unittest
 
+import doc_links
 import harness
 
 SORREL_ADAPTER = (
@@ -256,8 +257,8 @@ GOOD["inventory"].append(changed(GOOD["inventory"][0], tansy_answered))
 # document per line, or (for "inventory") one indented document; a fence inside a list item is
 # indented with it.
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
-DOCUMENTATION = ["README.md", "CONTRIBUTING.md"] + [
-    os.path.join("docs", name) for name in sorted(os.listdir(os.path.join(ROOT, "docs"))) if name.endswith(".md")]
+DOCUMENTATION = ["README.md", "CHANGELOG.md", "CONTRIBUTING.md"] + [
+    "docs/" + name for name in sorted(os.listdir(os.path.join(ROOT, "docs"))) if name.endswith(".md")]
 SAMPLE = re.compile(r"^( *(?:> *)?)(```+|~~~+) *json\b *(\w*)[^\n]*\n(.*?)^\1\2 *$", re.M | re.S | re.I)
 # Any fence that opens as JSON of some kind: each must be one that SAMPLE reads.
 JSON_FENCE = re.compile(r"^[ \t]*(?:>[ \t]*)?(?:```+|~~~+)[ \t]*json", re.M | re.I)
@@ -289,11 +290,11 @@ class SchemaTest(unittest.TestCase):
                     probes.add(probe)
         self.assertEqual(probes, set(GOOD))
 
-    def test_the_readme_probe_samples_are_those_inside_its_inventory(self):
+    def test_the_probe_samples_are_those_inside_the_inventory_sample(self):
         samples = {}
-        for probe, document in documentation_samples("README.md"):
+        for probe, document in documentation_samples("docs/probes.md"):
             samples.setdefault(probe, []).append(json.loads(document))
-        [inventory] = samples.pop("inventory")
+        [inventory] = [json.loads(document) for _, document in documentation_samples("docs/inventory.md")]
         inside = {probe: [inventory[probe]["document"]] for probe in ("fennel", "quarry", "sorrel", "tansy")}
         inside["brindle"] = [entry["brindle"]["document"] for entry in inventory["adapters"]]
         for probe, documents in samples.items():
@@ -309,6 +310,46 @@ class SchemaTest(unittest.TestCase):
             document = changed(GOOD[probe][index], change) + b"\n"
             with self.assertRaises(AssertionError, msg="%s: %s" % (probe, what)):
                 harness.parse_document(document, probe)
+
+
+def source_file(path):
+    full = os.path.join(ROOT, path)
+    if not os.path.isfile(full):
+        return None
+    with open(full, "rb") as f:
+        return f.read()
+
+
+# A page and what the link check must say of it; the pages beside it are README.md, with a
+# heading "## Quick start" twice, and docs/a.svg, which is not a picture.
+LINK_CASES = [
+    ("[a](../README.md#quick-start) [b](../README.md#quick-start-1) ![c](../LICENSE) [d]: #e\n## E", []),
+    ("`[a](missing.md)`\n```\n[b](missing.md)\n```\n[c](https://example.com/x) <a id=\"f\"></a>[g](#f)", []),
+    ("[a](missing.md)", ["names docs/missing.md"]),
+    ("[a](../README.md#nowhere)", ["names no heading of README.md"]),
+    ("[a](../../outside.md)", ["leads out of the project"]),
+    ("[a](/README.md)", ["a path from the root"]),
+    ("[a](../LICENSE#x)", ["not Markdown"]),
+    ("![a](a.svg)", ["is not an SVG picture"]),
+    ("[a][r]\n\n[r]: gone.md", ["names docs/gone.md"]),
+]
+
+
+class LinkTest(unittest.TestCase):
+    def test_every_relative_link_and_anchor_resolves(self):
+        for name in DOCUMENTATION:
+            with self.subTest(name=name):
+                self.assertEqual(doc_links.problems(name, source_file), [])
+
+    def test_a_link_to_no_file_or_no_heading_is_found(self):
+        files = {"README.md": b"# x\n## Quick start\ntext\n## Quick start\n", "LICENSE": b"MIT",
+                 "docs/a.svg": b"<html/>"}
+        for page, expected in LINK_CASES:
+            with self.subTest(page=page):
+                found = doc_links.problems("docs/page.md", {**files, "docs/page.md": page.encode()}.get)
+                self.assertEqual(len(found), len(expected), found)
+                for problem, words in zip(found, expected):
+                    self.assertIn(words, problem)
 
 
 if __name__ == "__main__":

@@ -1,7 +1,7 @@
-// The README's quick start shows what inventory.exe prints on a laptop with two GPUs, and
-// CONTRIBUTING.md what it prints under Wine. Each table, and the README's document, must be what
-// the inventory makes of the probes' documents shown with it, so that no sample drifts from the
-// program.
+// The README's quick start shows the table inventory.exe prints on a laptop with two GPUs, and
+// docs/inventory.md the document it prints there; docs/probes.md shows what it prints under Wine.
+// Each table, and the document, must be what the inventory makes of the probes' documents shown
+// with it, so that no sample drifts from the program.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -56,10 +56,12 @@ std::vector<std::string> brindleArguments(const Json& adapter) {
           std::to_string(adapter.at("luidHighPart").get<std::int32_t>())};
 }
 
-TEST(DocumentationSamples, TheReadmeInventoryIsWhatTheInventoryMakesOfItsProbesDocuments) {
+TEST(DocumentationSamples, TheQuickStartTableAndDocumentAreWhatTheInventoryMakesOfItsProbesDocuments) {
   const std::string readme = sourceText("README.md");
+  const std::string reference = sourceText("docs/inventory.md");
   ASSERT_FALSE(readme.empty());
-  const Json sample = Json::parse(fencedBlock(readme, "json inventory"));
+  ASSERT_FALSE(reference.empty());
+  const Json sample = Json::parse(fencedBlock(reference, "json inventory"));
 
   const auto runner = [&](const ProbeRequest& request) {
     const std::string probe = fileName(request.executable);
@@ -87,23 +89,23 @@ TEST(DocumentationSamples, TheReadmeInventoryIsWhatTheInventoryMakesOfItsProbesD
   EXPECT_EQ(inventoryDocument(inventory), sample.dump() + "\n");
 }
 
-// Under Wine: each probe's document in a fence of its own, every one answered.
+// Under Wine: each probe's document in a fence of its own, tagged "wine", every one answered.
 TEST(DocumentationSamples, TheWineTableIsWhatTheInventoryMakesOfTheProbesDocuments) {
-  const std::string contributing = sourceText("CONTRIBUTING.md");
-  ASSERT_FALSE(contributing.empty());
+  const std::string probes = sourceText("docs/probes.md");
+  ASSERT_FALSE(probes.empty());
   const auto runner = [&](const ProbeRequest& request) {
     const std::string probe = fileName(request.executable);
     if (probe == "brindle.exe") {  // the text names the run whose answer it shows
       std::string command = "`brindle";
       for (const std::string& argument : request.arguments) command += " " + argument;
-      EXPECT_NE(contributing.find(command + "`"), std::string::npos) << command;
+      EXPECT_NE(probes.find(command + "`"), std::string::npos) << command;
     }
-    const Json document = Json::parse(fencedBlock(contributing, "json " + probe.substr(0, probe.size() - 4)));
+    const Json document = Json::parse(fencedBlock(probes, "json " + probe.substr(0, probe.size() - 4) + " wine"));
     return childOf(Json{{"exitCode", 0}, {"seconds", 0.5}, {"document", document}});
   };
   const Inventory inventory = takeInventory("/probes", {}, runner);
 
-  EXPECT_EQ(inventoryTable(inventory), fencedBlock(contributing, "text inventory"));
+  EXPECT_EQ(inventoryTable(inventory), fencedBlock(probes, "text inventory wine"));
 }
 
 }  // namespace
