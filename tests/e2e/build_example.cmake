@@ -1,4 +1,4 @@
-# The ways a program reaches the library, as the README shows them, each built with the Windows
+# The ways a program reaches the library, as docs/library.md shows them, each built with the Windows
 # toolchain as a project of its own (cmake -P, with -D):
 #   WAY=install: inventory/ configured on its own, built and installed into WORK/inventory-prefix;
 #                and the whole project (PROJECT_BUILD) installed into WORK/project-prefix;
