@@ -325,13 +325,18 @@ def source_file(path):
 LINK_CASES = [
     ("[a](../README.md#quick-start) [b](../README.md#quick-start-1) ![c](../LICENSE) [d]: #e\n## E", []),
     ("`[a](missing.md)`\n```\n[b](missing.md)\n```\n[c](https://example.com/x) <a id=\"f\"></a>[g](#f)", []),
+    ("> ```\n> [a](missing.md)\n> ```\n<!-- [b](missing.md) -->[c](gone.md)", ["names docs/gone.md"]),
+    ("## From C++: `the` tool's _own_ (x)\n[a](#from-c-the-tools-own-x)", []),
+    ("## Foo\n## Foo 1\n## Foo\n[a](#foo-2) [b](#foo-1)\n\nBar\n---\n[c](#bar)", []),
+    ("[a\nb](missing.md) [c](missing.md \"t\") [d](<missing.md> 't')", ["names docs/missing.md"] * 3),
+    ("[![a](gone.svg)](../LICENSE) [b](../LICENSE?x=1)", ["names docs/gone.svg"]),
     ("[a](missing.md)", ["names docs/missing.md"]),
     ("[a](../README.md#nowhere)", ["names no heading of README.md"]),
     ("[a](../../outside.md)", ["leads out of the project"]),
     ("[a](/README.md)", ["a path from the root"]),
     ("[a](../LICENSE#x)", ["not Markdown"]),
     ("![a](a.svg)", ["is not an SVG picture"]),
-    ("[a][r]\n\n[r]: gone.md", ["names docs/gone.md"]),
+    ("[a][r] [b][nowhere]\n\n[r]: gone.md\n[^1]: A note.", ["no link definition", "names docs/gone.md"]),
 ]
 
 

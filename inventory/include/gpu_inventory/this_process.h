@@ -8,7 +8,7 @@
 //
 // Cost: this loads dxgi.dll into the calling process (from System32, by its full path), creates
 // one DXGI factory and reads each adapter's description: what one factory costs on the system
-// (a quarter of a second a call under Wine; docs/library.md has the figures). Call it when picking,
+// (a quarter of a second a call under Wine). Call it when picking,
 // not in a loop. Nothing else is created, no COM is needed, everything is released, and
 // dxgi.dll is unloaded again unless the process had it loaded already.
 
