@@ -79,7 +79,7 @@ Inventory joinInventory(FennelRun fennel, QuarryRun quarry, std::vector<BrindleR
                         std::optional<std::vector<TansyRun>> tansyPerAdapter) {
   // Runs per adapter exist only after a run over every adapter that ran and did not answer,
   // one for each of fennel's adapters: a caller's list that cannot be so is left out.
-  if (tansyPerAdapter && (!worthRetryingPerAdapter(tansy) || fennel.run.outcome != Outcome::answered ||
+  if (tansyPerAdapter && (!worthRetrying(tansy.run) || fennel.run.outcome != Outcome::answered ||
                           tansyPerAdapter->empty() || tansyPerAdapter->size() != fennel.adapters.size())) {
     tansyPerAdapter.reset();
   }

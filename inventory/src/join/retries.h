@@ -5,17 +5,11 @@
 
 namespace gpu_inventory {
 
-// A run that neither answered nor failed to start: implicit layers may be to blame.
-inline bool worthRetryingWithoutLayers(const QuarryRun& quarry) {
-  return quarry.run.outcome != Outcome::answered && quarry.run.outcome != Outcome::couldNotStart &&
-         quarry.run.outcome != Outcome::notRun;
-}
-
-// A run over every adapter that neither answered nor failed to start: one adapter's driver may
-// be to blame. Without the executable, a run per adapter could not start either.
-inline bool worthRetryingPerAdapter(const TansyRun& tansy) {
-  return tansy.run.outcome != Outcome::answered && tansy.run.outcome != Outcome::couldNotStart &&
-         tansy.run.outcome != Outcome::notRun;
+// A run that neither answered nor failed to start: quarry's implicit layers, or one adapter's
+// driver under tansy, may be to blame. Without the executable, another run could not start
+// either.
+inline bool worthRetrying(const ProbeRun& run) {
+  return run.outcome != Outcome::answered && run.outcome != Outcome::couldNotStart && run.outcome != Outcome::notRun;
 }
 
 }  // namespace gpu_inventory
