@@ -1,16 +1,15 @@
-// Picks the GPU that the user chose for this program in Windows' graphics settings, else the
-// first adapter in order of high performance (Windows' own, else the inventory's rule), among
-// those with a Vulkan device to use, and says where this process lists it.
+// Picks the GPU for a Direct3D 12 program: the one the user chose for it in Windows' graphics
+// settings, else the first in Windows' order for high performance, that can create a Direct3D
+// 12 device; says why each other adapter was passed over, and where this process lists it.
 #include <windows.h>
 
-#include <cstdint>
 #include <cstdio>
 #include <exception>
 #include <optional>
 #include <string>
-#include <vector>
 
 #include "gpu_inventory/inventory.h"
+#include "gpu_inventory/pick.h"
 #include "gpu_inventory/this_process.h"
 
 using namespace gpu_inventory;
@@ -27,58 +26,41 @@ std::string utf8(const wchar_t* text) {
 }
 
 int wmain(int argc, wchar_t** argv) try {
-  // The folder that holds fennel.exe, quarry.exe, sorrel.exe and brindle.exe: by default this
-  // program's own, never the current directory, where anyone's fennel.exe may lie.
+  // The folder that holds the probes: by default this program's own, never the current
+  // directory, where anyone's fennel.exe may lie.
   const Inventory inventory = takeInventory(argc > 1 ? utf8(argv[1]) : thisExecutableFolder());
   if (inventory.fennel.run.outcome != Outcome::answered) {
     std::printf("no adapter list: %s %s\n", outcomeName(inventory.fennel.run.outcome),
                 inventory.fennel.run.problem.c_str());
     return 1;
   }
-  std::printf("high-performance order from %s\n", orderSourceName(inventory.order.from));
-  // Positions are per process: this program's own DXGI order, read once, gives the index that a
-  // runtime in this process takes. The probes' positions are theirs, not this program's.
-  const std::optional<std::vector<AdapterLuid>> dxgiHere = dxgiOrderInThisProcess();
-  const AdapterInventory* picked = nullptr;
-  for (std::uint32_t position : inventory.order.highPerformance) {  // software adapters last
-    const AdapterInventory& entry = inventory.adapters[position];
-    // The adapter's own driver before a translation layer's, never a software rasterizer.
-    const VulkanDevice* vulkan = preferredVulkanDevice(entry);
-    const BrindleRun& opencl = entry.brindle;
-    const bool hasOpenCl = opencl.run.outcome == Outcome::answered && opencl.answer.matched;
-    char free[32] = "unknown";  // no usage counters, or sorrel did not answer
-    if (const auto bytes = freeDedicatedMemory(entry)) {
-      std::snprintf(free, sizeof free, "%.1f GiB", static_cast<double>(*bytes) / (1u << 30));
+  PickRequest request;  // the user's choice first, then high performance
+  request.needs.direct3d12 = Direct3dNeed{FeatureLevel::level11_0};
+  const Pick pick = pickAdapter(inventory, request);
+  for (const Candidate& candidate : pick.candidates) {
+    if (candidate.eligible()) continue;
+    std::string reasons;
+    for (PassedOver reason : candidate.reasons) {
+      reasons += std::string(reasons.empty() ? "" : ", ") + passedOverName(reason);
     }
-    const std::optional<std::uint32_t> index =
-        dxgiHere ? positionOf(luidOf(entry.adapter), *dxgiHere) : std::nullopt;
-    std::printf("%s (%s): Vulkan: %s, OpenCL: %s, free: %s, DXGI index here: %s\n",
-                entry.adapter.name.c_str(), kindName(entry.kind),
-                vulkan != nullptr ? vulkan->name.c_str() : "none",
-                hasOpenCl ? opencl.answer.device.c_str()
-                          : opencl.run.outcome == Outcome::answered ? opencl.answer.reason.c_str()
-                                                                    : opencl.run.problem.c_str(),
-                free, index ? std::to_string(*index).c_str() : "none");
-    if (picked == nullptr && vulkan != nullptr) picked = &entry;
+    std::printf("passed over %s: %s\n", inventory.adapters[candidate.adapter].adapter.name.c_str(),
+                reasons.c_str());
   }
-  // The user's own choice for this program comes before any order.
-  if (inventory.chosenAdapter) {
-    const AdapterInventory& chosen = inventory.adapters[*inventory.chosenAdapter];
-    std::printf("chosen in Windows' graphics settings: %s\n", chosen.adapter.name.c_str());
-    if (preferredVulkanDevice(chosen) != nullptr) picked = &chosen;
-  }
+  const AdapterInventory* picked = pickedEntry(inventory, pick);
   if (picked == nullptr) {
-    std::printf("no adapter has a Vulkan device to use\n");
-  } else {
-    // Pass it on by LUID, never by a probe's position: DXGI's EnumAdapterByLuid; in your own
-    // Vulkan instance, the device with this deviceLUID and driverID. Use it now: a LUID names
-    // the adapter only until the next restart.
-    const VulkanDevice& vulkan = *preferredVulkanDevice(*picked);
-    std::printf("picked %s, LUID %u:%d: Vulkan device %s, driverID %s\n",
-                picked->adapter.name.c_str(), picked->adapter.luidLowPart,
-                picked->adapter.luidHighPart, vulkan.name.c_str(),
-                vulkan.driverId.value_or("unknown").c_str());
+    std::printf("no adapter can create a Direct3D 12 device: go on without a GPU\n");
+    return 0;
   }
+  // Pass it on by LUID (D3D12CreateDevice on EnumAdapterByLuid's adapter), never by a probe's
+  // position. A runtime that takes a DXGI index wants this process's own, read here. Use it
+  // now: a LUID names the adapter only until the next restart.
+  const std::optional<std::uint32_t> index = dxgiOrdinalInThisProcess(*picked);
+  const VulkanDevice* vulkan = preferredVulkanDevice(*picked);
+  std::printf("picked %s (%s), LUID %u:%d, DXGI index here: %s, Vulkan device: %s\n",
+              picked->adapter.name.c_str(), pickedBecauseName(*pick.because),
+              picked->adapter.luidLowPart, picked->adapter.luidHighPart,
+              index ? std::to_string(*index).c_str() : "none",
+              vulkan != nullptr ? vulkan->name.c_str() : "none");
   return 0;
 } catch (const std::exception& error) {  // out of memory, say: thrown once every run has stopped
   std::printf("no inventory: %s\n", error.what());

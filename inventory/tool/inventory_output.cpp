@@ -1,9 +1,13 @@
 #include "inventory_output.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <utility>
 #include <vector>
+
+#include "pick_output.h"
+#include "table_text.h"
 
 namespace gpu_inventory {
 namespace {
@@ -46,6 +50,7 @@ Json settingsObject(const Inventory& inventory) {
   object["preference"] = settings.preference ? Json(preferenceName(*settings.preference)) : Json(nullptr);
   object["setting"] = orNull(settings.setting);
   object["globalSetting"] = orNull(settings.globalSetting);
+  object["highPerformanceAdapter"] = orNull(inventory.highPerformanceAdapter);
   object["chosenAdapter"] = orNull(inventory.chosenAdapter);
   return object;
 }
@@ -54,21 +59,6 @@ Json positions(const std::vector<std::uint32_t>& list) {
   Json array = Json::array();
   for (std::uint32_t position : list) array.push_back(position);
   return array;
-}
-
-// Display columns of a UTF-8 text: one per code point.
-std::size_t columns(const std::string& text) {
-  std::size_t count = 0;
-  for (char c : text) count += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-  return count;
-}
-
-// A driver's name may hold a line feed or another control character: in a table it is a space.
-std::string oneLine(std::string text) {
-  for (char& c : text) {
-    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = ' ';
-  }
-  return text;
 }
 
 std::string counted(std::uint32_t number, const char* noun) {
@@ -90,16 +80,6 @@ const char* outcomeWords(Outcome outcome) {
 
 std::string whyNot(const char* probe, const ProbeRun& run) {
   return std::string(probe) + " " + outcomeWords(run.outcome) + ": " + run.problem;
-}
-
-std::string memoryText(std::uint64_t bytes) {
-  char text[32];
-  if (bytes >= (1ull << 30)) {
-    std::snprintf(text, sizeof text, "%.1f GiB", static_cast<double>(bytes) / (1ull << 30));
-  } else {
-    std::snprintf(text, sizeof text, "%llu MiB", static_cast<unsigned long long>(bytes >> 20));
-  }
-  return text;
 }
 
 // Bytes in GiB with one decimal.
@@ -130,12 +110,6 @@ std::string pciText(const AdapterInventory& entry) {
 
 std::string displaysText(const AdapterInventory& entry) {
   return entry.state ? std::to_string(entry.state->outputs) : "";
-}
-
-std::string adapterText(const Inventory& inventory, std::uint32_t position) {
-  if (position >= inventory.adapters.size()) return "?";  // an inventory made by hand
-  const FennelAdapter& a = inventory.adapters[position].adapter;
-  return a.name + " (" + std::to_string(a.luidLowPart) + ":" + std::to_string(a.luidHighPart) + ")";
 }
 
 std::string hexIds(const PciIds& ids) {
@@ -325,13 +299,15 @@ std::string computeAdapterLines(const Inventory& inventory) {
   return text;
 }
 
-std::string tableOf(const std::vector<std::vector<std::string>>& rows) {
+// The rows as a table: the labels, a rule, then one line an adapter.
+std::string tableOf(const std::vector<std::vector<std::string>>& rows, std::size_t& widest) {
   std::vector<std::size_t> widths;
   for (const auto& row : rows) {
     widths.resize(std::max(widths.size(), row.size()), 0);
     for (std::size_t i = 0; i < row.size(); ++i) widths[i] = std::max(widths[i], columns(row[i]));
   }
   std::string text;
+  widest = 0;
   for (std::size_t r = 0; r < rows.size(); ++r) {
     std::string line;
     for (std::size_t i = 0; i < rows[r].size(); ++i) {
@@ -339,14 +315,30 @@ std::string tableOf(const std::vector<std::vector<std::string>>& rows) {
       line += (i == 0 ? "" : "  ") + cell + std::string(widths[i] - columns(cell), ' ');
     }
     while (!line.empty() && line.back() == ' ') line.pop_back();
+    widest = std::max(widest, columns(line));
     text += line + "\n";
+  }
+  return text;
+}
+
+// The same rows as one block an adapter, a line a column ("PCI: 01:00.0"), blocks apart by an
+// empty line: for a console too narrow for the table, where its lines would wrap.
+std::string blocksOf(const std::vector<std::vector<std::string>>& rows) {
+  std::string text;
+  for (std::size_t r = 2; r < rows.size(); ++r) {
+    if (r > 2) text += "\n";
+    for (std::size_t i = 0; i < rows[r].size() && i < rows[0].size(); ++i) {
+      std::string line = rows[0][i] + ": " + oneLine(rows[r][i]);
+      while (!line.empty() && line.back() == ' ') line.pop_back();
+      text += line + "\n";
+    }
   }
   return text;
 }
 
 }  // namespace
 
-std::string inventoryDocument(const Inventory& inventory) {
+std::string inventoryDocument(const Inventory& inventory, const PickRequest& request) {
   Json document;
   document["schema"] = 2;
   document["fennel"] = runObject(inventory.fennel.run);
@@ -366,6 +358,7 @@ std::string inventoryDocument(const Inventory& inventory) {
   order["minimumPower"] = positions(inventory.order.minimumPower);
   order["from"] = orderSourceName(inventory.order.from);
   document["graphicsSettings"] = settingsObject(inventory);
+  document["pick"] = pickObject(request, pickAdapter(inventory, request));
   document["adapters"] = Json::array();
   for (const AdapterInventory& entry : inventory.adapters) {
     Json adapter;
@@ -388,8 +381,8 @@ std::string inventoryDocument(const Inventory& inventory) {
   return document.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 
-std::string inventoryTable(const Inventory& inventory) {
-  std::string text;
+std::string inventoryTable(const Inventory& inventory, const PickRequest& request, std::size_t consoleColumns) {
+  std::string text = pickLines(inventory, request, pickAdapter(inventory, request));
   if (inventory.fennel.run.outcome != Outcome::answered) {
     text += "DXGI adapters unknown: " + oneLine(whyNot("fennel", inventory.fennel.run)) + "\n";
   } else if (inventory.adapters.empty()) {
@@ -409,7 +402,9 @@ std::string inventoryTable(const Inventory& inventory) {
                       vulkanCell(inventory, entry),
                       openclCell(entry)});
     }
-    text += tableOf(rows);
+    std::size_t widest = 0;
+    const std::string table = tableOf(rows, widest);
+    text += consoleColumns != 0 && widest > consoleColumns ? blocksOf(rows) : table;
     const std::string choice = choiceLine(inventory);
     if (!choice.empty()) text += oneLine(choice) + "\n";
   }

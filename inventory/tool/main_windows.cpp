@@ -107,6 +107,15 @@ class ConsoleProgress {
   std::thread ticker_;
 };
 
+// The width of the console window that the handle writes to; 0 for a pipe, a file or the null
+// device, where a line never wraps.
+std::size_t consoleColumns(HANDLE handle) {
+  CONSOLE_SCREEN_BUFFER_INFO info{};
+  if (!GetConsoleScreenBufferInfo(handle, &info)) return 0;
+  const int width = info.srWindow.Right - info.srWindow.Left + 1;
+  return width > 0 ? static_cast<std::size_t>(width) : 0;
+}
+
 int run(const std::vector<std::string>& arguments) {
   const ToolOptions options = parseToolOptions(arguments);
   const HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
@@ -128,7 +137,8 @@ int run(const std::vector<std::string>& arguments) {
       takeInventory(options.bin.empty() ? thisExecutableFolder() : options.bin, inventoryOptions,
                     progress.runner());
   progress.finish();
-  const std::string text = options.json ? inventoryDocument(inventory) : inventoryTable(inventory);
+  const std::string text = options.json ? inventoryDocument(inventory, options.pick)
+                                         : inventoryTable(inventory, options.pick, consoleColumns(output));
   if (!writeAll(output, text)) return 1;
   return inventory.fennel.run.outcome == Outcome::answered ? 0 : 1;
 }

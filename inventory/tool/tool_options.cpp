@@ -8,20 +8,28 @@
 namespace gpu_inventory {
 
 const char* const toolUsage =
-    "Usage: inventory [--bin FOLDER] [--timeout SECONDS] [--sequential] [--program PATH] [--json]\n"
+    "Usage: inventory [--bin FOLDER] [--timeout SECONDS] [--sequential] [--program PATH]\n"
+    "                 [--prefer high-performance|minimum-power] [--need NEED]...\n"
+    "                 [--ignore-user-choice] [--json]\n"
     "       inventory --version\n"
     "Runs fennel.exe, quarry.exe, sorrel.exe, tansy.exe and brindle.exe (one run per adapter)\n"
     "from FOLDER (default: the folder of inventory.exe) and joins their answers by adapter\n"
     "LUID: one table, or with --json one JSON document (schemas/inventory.schema.json). Each run\n"
     "may take SECONDS (default 30); --sequential runs one probe at a time instead of up to four\n"
     "at once. quarry runs once more, with implicit Vulkan layers disabled, when it ran and did\n"
-    "not answer; tansy once per adapter when it ran and did not answer.\n"
+    "not answer; tansy once per adapter when it crashed, timed out or printed no valid answer.\n"
     "It also reports the user's choice in Windows' graphics settings for the program at PATH\n"
     "(a full path; default: the program that started inventory, when it can be told).\n"
-    "Exit code 0 when fennel answered, 1 when it did not or the output could not be written,\n"
-    "2 for a wrong command line. Without --json, when standard error is a console, a line\n"
-    "there names the run still awaited once one has taken 2 seconds. --version prints the\n"
-    "version of inventory.\n";
+    "It picks one adapter: the first that meets every NEED, the user's choice for the program\n"
+    "considered first (unless --ignore-user-choice), then Windows' order for high performance\n"
+    "(default) or minimum power; each adapter passed over is listed with its reasons. A NEED is\n"
+    "discrete, memory=SIZE (bytes, or with KiB, MiB or GiB), d3d11 or d3d11=LEVEL (9_1 to\n"
+    "12_1), d3d12 or d3d12=LEVEL (11_0 to 12_2), shader-model=M (5.1, 6.0 to 6.9), vulkan or\n"
+    "opencl; each at most once.\n"
+    "Exit code 0 when fennel answered (whether or not an adapter meets the needs), 1 when it did\n"
+    "not or the output could not be written, 2 for a wrong command line. Without --json, when\n"
+    "standard error is a console, a line there names the run still awaited once one has taken\n"
+    "2 seconds. --version prints the version of inventory.\n";
 
 namespace {
 
@@ -64,6 +72,25 @@ ToolOptions parseToolOptions(const std::vector<std::string>& arguments) {
       } else {
         options.inventory.program = arguments[++i];
       }
+    } else if (argument == "--prefer") {
+      const std::string value = hasValue ? arguments[i + 1] : std::string();
+      if (value != "high-performance" && value != "minimum-power") {
+        options.usageError = "--prefer needs high-performance or minimum-power";
+      } else {
+        ++i;
+        options.pick.prefer =
+            value == "minimum-power" ? PreferredOrder::minimumPower : PreferredOrder::highPerformance;
+      }
+    } else if (argument == "--need") {
+      std::string problem;
+      if (!hasValue) {
+        options.usageError = "--need needs a need: discrete, memory=SIZE, d3d11[=LEVEL], d3d12[=LEVEL], "
+                             "shader-model=M, vulkan or opencl";
+      } else if (!addNeed(options.pick.needs, arguments[++i], problem)) {
+        options.usageError = "--need: " + problem;
+      }
+    } else if (argument == "--ignore-user-choice") {
+      options.pick.honourUserChoice = false;
     } else if (argument == "--timeout") {
       double seconds = 0;
       if (!hasValue || !readSeconds(arguments[i + 1], seconds)) {

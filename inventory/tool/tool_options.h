@@ -5,12 +5,14 @@
 #include <vector>
 
 #include "gpu_inventory/inventory.h"
+#include "gpu_inventory/pick.h"
 
 namespace gpu_inventory {
 
 struct ToolOptions {
   std::string bin;  // empty: the folder of inventory.exe
   InventoryOptions inventory;  // program: none unless --program gave one
+  PickRequest pick;
   bool json = false;
   bool help = false;
   bool version = false;

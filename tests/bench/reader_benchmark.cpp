@@ -1,7 +1,8 @@
 // How long the parent takes to judge a probe's output at the largest it reads (1 MiB) in the
 // shapes that cost a reader most, and, for scale, how long nlohmann's callback parser (what the
 // parent read with before) takes on smaller ones of the same shapes. Prints one line per case:
-// name, size in bytes, verdict, fastest of the runs in milliseconds.
+// name, size in bytes, verdict, fastest of the runs in milliseconds. Last, for scale, the pick
+// over the largest inventory, asked every need.
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -11,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "gpu_inventory/inventory.h"
+#include "gpu_inventory/pick.h"
 #include "gpu_inventory/probe_documents.h"
 
 namespace {
@@ -83,6 +86,22 @@ void timeCallbackParser(const char* name, const std::string& output, int runs) {
   std::printf("%-36s %8zu %-10s %10.2f\n", name, output.size(), "-", ms);
 }
 
+// pickAdapter over 64 adapters joined from fennel's document alone (no capabilities: each
+// Direct3D need is unknown, every reason is reached but the Direct3D ones).
+void timePick(int runs) {
+  ChildRun child;
+  child.started = true;
+  child.exitCode = 0;
+  child.output = adapters(64);
+  const Inventory inventory = joinInventory(readFennelRun(child), {}, std::vector<BrindleRun>(64));
+  PickRequest request;
+  request.needs = {true, 1ull << 30, Direct3dNeed{}, Direct3dNeed{FeatureLevel::level12_0}, ShaderModel{6, 2}, true,
+                   true};
+  std::size_t candidates = 0;
+  const double ms = fastestMs([&] { candidates = pickAdapter(inventory, request).candidates.size(); }, runs);
+  std::printf("%-36s %8zu %-10s %10.3f\n", "pick over 64 adapters, every need", candidates, "-", ms);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -96,5 +115,6 @@ int main(int argc, char** argv) {
   timeCallbackParser("callback parser, [{},...] 128 KiB", objects(128 * 1024), 1);
   timeCallbackParser("callback parser, keys 64 KiB", keys(64 * 1024), 1);
   timeCallbackParser("callback parser, keys 128 KiB", keys(128 * 1024), 1);
+  timePick(runs);
   return 0;
 }

@@ -144,6 +144,22 @@ def adapter_text(adapter):
     return "%s (%d:%d)" % (adapter["name"], adapter["luidLowPart"], adapter["luidHighPart"])
 
 
+# The stand-ins that make up a machine with the made-up adapters; sorrel stays the real one.
+STAND_INS = {"fennel": "fake", "quarry": "fake", "brindle": "fake", "tansy": "fake"}
+FAKE_GPU, IGPU_LUID, BASIC_RENDER_LUID = (4294967295, -7), (5, 0), (9, 0)
+
+
+def tansy_of(*luids, changes=None):
+    """A tansy document with CAPABILITIES for each LUID; changes: {LUID: (text, replacement)}."""
+    adapters = []
+    for low, high in luids:
+        text = CAPABILITIES.replace("{low}", str(low)).replace("{high}", str(high))
+        if changes and (low, high) in changes:
+            text = text.replace(*changes[(low, high)])
+        adapters.append(text)
+    return '{"schema":1,"dxcoreAvailable":false,"adapters":[%s],"computeAdapters":[]}' % ",".join(adapters)
+
+
 class RealProbesTest(unittest.TestCase):
     def test_real_adapter_joined_with_honest_reasons(self):
         result, code = document(harness.bin_dir())  # --bin defaults to inventory.exe's folder
@@ -178,6 +194,29 @@ class RealProbesTest(unittest.TestCase):
                          "\nCompute-only adapters unknown: no DXCore on this system\n"):
             self.assertIn(expected, text)
 
+    def test_the_pick_for_the_needs_given(self):
+        name = adapter_text(ADAPTER)
+        result, code = document(harness.bin_dir())
+        self.assertEqual((code, result["pick"]), (0, {
+            "prefer": "highPerformance", "userChoice": True, "needs": [], "adapter": 0, "because": "windowsOrder",
+            "candidates": [{"adapter": 0, "eligible": True, "reasons": []}]}))
+        # lavapipe's device has no LUID: Wine's adapter has no Vulkan device of its own.
+        result, code = document(harness.bin_dir(), "--need", "vulkan", "--prefer", "minimum-power", "--need", "d3d12",
+                                "--ignore-user-choice")
+        self.assertEqual((code, result["pick"]), (0, {
+            "prefer": "minimumPower", "userChoice": False, "needs": ["d3d12", "vulkan"], "adapter": None,
+            "because": None, "candidates": [{"adapter": 0, "eligible": False, "reasons": ["noVulkanDevice"]}]}))
+        for args, opening in (
+                (["--need", "vulkan"], "Pick: none: no adapter meets the needs vulkan\nPassed over: %s: no Vulkan device\n"
+                 % name),
+                (["--need", "d3d12=11_0", "--need", "memory=1KiB"],
+                 "Pick: %s: first in Windows' high-performance order that meets the needs memory=1024, d3d12=11_0\n"
+                 % name)):
+            with self.subTest(args=args):
+                text, code, err, _ = inventory(harness.bin_dir(), *args)
+                self.assertEqual((code, err), (0, b""))
+                self.assertEqual(text[:len(opening)], opening)
+
     def test_test_only_runtime_gives_a_match(self):
         folder = staged(dll_dirs=[os.path.join(harness.fakes_dir(), "opencl-full")])
         luid = "%d:%d" % (ADAPTER["luidLowPart"], ADAPTER["luidHighPart"])
@@ -204,10 +243,37 @@ class RealProbesTest(unittest.TestCase):
                     self.assertEqual(code, 0)
                     self.assertEqual(result["graphicsSettings"], {
                         "program": program, "preference": preference, "setting": setting,
-                        "globalSetting": global_setting, "chosenAdapter": chosen})
+                        "globalSetting": global_setting, "highPerformanceAdapter": None, "chosenAdapter": chosen})
                     text, code, _, _ = inventory(harness.bin_dir(), "--program", program)
                     self.assertEqual(code, 0)
                     self.assertIn("\npython.exe is set to " + line + "\n", text)
+
+    def test_the_program_named_by_another_form_of_its_long_full_path(self):
+        # Windows keeps the value under the long full path; the global setting names the adapter
+        # as Windows' high-performance one.
+        folder = os.path.join(PREFIX, "drive_c", "Long Program Folder")
+        os.makedirs(folder, exist_ok=True)
+        open(os.path.join(folder, "long program name.exe"), "wb").close()
+        program = r"C:\Long Program Folder\long program name.exe"
+        # Its short path, from the folder itself: no argument with a space, which Wine would quote.
+        out, code, _ = harness.run(r"C:\windows\system32\cmd.exe", ["/c", "for", "%I", "in", "(*.exe)", "do", "@echo",
+                                                                    "%~fsI"], env=harness.wine_env(PREFIX), cwd=folder)
+        short = out.decode().strip()
+        self.assertEqual(code, 0)
+        self.assertRegex(short, r"^C:\\[^ \\]+~[^ \\]+\\")  # the folder by its 8.3 name
+        global_setting = "HighPerfAdapter=%04X&%04X&00000000;" % (ADAPTER["vendorId"], ADAPTER["deviceId"])
+        try:
+            with graphics_settings({"DirectXUserGlobalSettings": global_setting, program: "GpuPreference=2;"}):
+                for given in (short, r"C:\Long Program Folder\sub\..\long program name.exe",
+                              "C:/Long Program Folder/long program name.exe"):
+                    with self.subTest(given=given):
+                        result, code = document(harness.bin_dir(), "--program", given)
+                        self.assertEqual(code, 0)
+                        self.assertEqual(result["graphicsSettings"], {
+                            "program": program, "preference": "highPerformance", "setting": "GpuPreference=2;",
+                            "globalSetting": global_setting, "highPerformanceAdapter": 0, "chosenAdapter": 0})
+        finally:
+            shutil.rmtree(folder)
 
     def test_by_default_the_program_that_started_inventory(self):
         # A stand-in python.exe in a folder named with a non-ASCII letter starts inventory.exe.
@@ -236,31 +302,28 @@ class LibraryExampleTest(unittest.TestCase):
         self.assertEqual(code, 0)
         # This process's DXGI index of the adapter is a plain program's: the example exports no hint.
         self.assertEqual(out.decode().splitlines(), [
-            "high-performance order from windows",
-            "%s (hardware): Vulkan: none, OpenCL: no_match, free: unknown, DXGI index here: %d"
-            % (ADAPTER["name"], DXGI_INDEX),
-            "no adapter has a Vulkan device to use"])
-        # Stand-ins give an adapter a Vulkan device: the pick names it by LUID and driver, not
-        # by position. sorrel ranks only Wine's adapter, so the order is the rule's; DXGI here
-        # has no adapter with the made-up LUID. The folder's name reaches the library whole.
-        folder = staged({"fennel": "fake", "quarry": "fake", "brindle": "fake"}, folder_name="Grafik-Pr\u00fcfung ")
-        extra = {"FAKE_PROBE_FENNEL": "say 0 " + FENNEL, "FAKE_PROBE_QUARRY": "say 0 " + QUARRY,
-                 "FAKE_PROBE_BRINDLE": "say 0 " + NO_MATCH}
+            "picked %s (windowsOrder), LUID %d:%d, DXGI index here: %d, Vulkan device: none"
+            % (ADAPTER["name"], ADAPTER["luidLowPart"], ADAPTER["luidHighPart"], DXGI_INDEX)])
+        # Stand-ins: tansy knows only Fake GPU, whose Vulkan device the pick names; sorrel ranks
+        # only Wine's adapter, so the order is the rule's; DXGI here has no adapter with the
+        # made-up LUID. The folder's name reaches the library whole.
+        folder = staged(STAND_INS, folder_name="Grafik-Pr\u00fcfung ")
+        extra = {"FAKE_PROBE_FENNEL": "say 0 " + FENNEL_TWO, "FAKE_PROBE_QUARRY": "say 0 " + QUARRY_TWO,
+                 "FAKE_PROBE_BRINDLE": "say 0 " + NO_MATCH, "FAKE_PROBE_TANSY": "say 0 " + tansy_of(FAKE_GPU)}
         for example in EXAMPLES:
             with self.subTest(example=example):
                 out, code, _ = harness.run(example, [folder], env=harness.wine_env(PREFIX, DISPLAY, None, extra))
                 self.assertEqual(code, 0, out)
                 self.assertEqual(out.decode().splitlines(), [
-                    "high-performance order from rule",
-                    "Fake GPU (hardware): Vulkan: Native, OpenCL: no_match, free: unknown, DXGI index here: none",
-                    "picked Fake GPU, LUID 4294967295:-7: Vulkan device Native, driverID unknown"])
+                    "passed over Fake iGPU: capabilitiesUnknown",
+                    "picked Fake GPU (ruleOrder), LUID 4294967295:-7, DXGI index here: none, Vulkan device: Native"])
 
     def test_the_example_takes_the_gpu_chosen_for_it(self):
         # Without a choice it would pick Fake GPU, first for high performance; the setting is the
         # example's own, the program whose settings the library reads by default.
-        folder = staged({"fennel": "fake", "quarry": "fake", "brindle": "fake"}, folder_name="Grafik-Pr\u00fcfung ")
+        folder = staged(STAND_INS, folder_name="Grafik-Pr\u00fcfung ")
         extra = {"FAKE_PROBE_FENNEL": "say 0 " + FENNEL_TWO, "FAKE_PROBE_QUARRY": "say 0 " + QUARRY_TWO,
-                 "FAKE_PROBE_BRINDLE": "say 0 " + NO_MATCH}
+                 "FAKE_PROBE_BRINDLE": "say 0 " + NO_MATCH, "FAKE_PROBE_TANSY": "say 0 " + tansy_of(FAKE_GPU, IGPU_LUID)}
         for setting, name, device, luid in (("GpuPreference=1;", "Fake iGPU", "Integrated", "5:0"),
                                             ("GpuPreference=2;", "Fake GPU", "Native", "4294967295:-7")):
             with self.subTest(setting=setting), \
@@ -268,9 +331,8 @@ class LibraryExampleTest(unittest.TestCase):
                 out, code, _ = harness.run(EXAMPLE, [folder],
                                            env=harness.wine_env(PREFIX, DISPLAY, None, extra))
                 self.assertEqual(code, 0, out)
-                self.assertEqual(out.decode().splitlines()[-2:], [
-                    "chosen in Windows' graphics settings: " + name,
-                    "picked %s, LUID %s: Vulkan device %s, driverID unknown" % (name, luid, device)])
+                self.assertEqual(out.decode().splitlines(), [
+                    "picked %s (userChoice), LUID %s, DXGI index here: none, Vulkan device: %s" % (name, luid, device)])
 
     def test_the_example_looks_beside_itself_not_in_the_current_directory(self):
         # Run from the probes' folder, it still looks in its own, which has no fennel.exe.
@@ -285,12 +347,23 @@ class LibraryExampleTest(unittest.TestCase):
 BASIC_RENDER = ('{"index":2,"name":"Microsoft Basic Render Driver","vendorId":5140,"deviceId":140,'
                 '"dedicatedVideoMemory":0,"luidLowPart":9,"luidHighPart":0,"isIntegratedGpu":false}')
 FENNEL_THREE = FENNEL_TWO.replace("}]}", "}," + BASIC_RENDER + "]}")
-# What the README's Python sample prints for each user's choice for python, with those three.
+# What the README's Python sample prints for each user's choice for python, with those three
+# and what tansy says of each: (setting, tansy's document, standard output, standard error).
+TANSY_ALL = tansy_of(FAKE_GPU, IGPU_LUID, BASIC_RENDER_LUID)
+OLD_IGPU = {IGPU_LUID: ('"shaderModel":"6.6"', '"shaderModel":"6.0"')}
+TANSY_OLD_IGPU = tansy_of(FAKE_GPU, IGPU_LUID, BASIC_RENDER_LUID, changes=OLD_IGPU)
+TANSY_NONE = tansy_of(FAKE_GPU, IGPU_LUID, BASIC_RENDER_LUID,
+                      changes={**OLD_IGPU, FAKE_GPU: ('"featureLevel":"12_1"', '"featureLevel":"11_1"')})
+SOFTWARE = "passed over Microsoft Basic Render Driver: software\n"
 PYTHON_PICKS = [
-    (None, "LUID 4294967295:-7"),                            # the rule: not integrated first
-    ("GpuPreference=1;", "LUID 5:0"),                        # power saving: the integrated one
-    ("SpecificAdapter=8086&0002&00000000;GpuPreference=1073741824;", "LUID 5:0"),  # that one GPU
-    ("SpecificAdapter=1414&008C&00000000;", "LUID 4294967295:-7"),  # software: passed over
+    (None, TANSY_ALL, "LUID 4294967295:-7", SOFTWARE),                     # the rule: not integrated first
+    ("GpuPreference=1;", TANSY_ALL, "LUID 5:0", SOFTWARE),                 # power saving: the integrated one
+    ("SpecificAdapter=8086&0002&00000000;GpuPreference=1073741824;", TANSY_ALL, "LUID 5:0", SOFTWARE),
+    ("SpecificAdapter=1414&008C&00000000;", TANSY_ALL, "LUID 4294967295:-7", SOFTWARE),  # software: never
+    # The user's choice below a need is passed over, with its reason.
+    ("GpuPreference=1;", TANSY_OLD_IGPU, "LUID 4294967295:-7", "passed over Fake iGPU: shaderModelBelow\n" + SOFTWARE),
+    (None, TANSY_NONE, "no GPU: running on the CPU",
+     "passed over Fake GPU: direct3d12LevelBelow\npassed over Fake iGPU: shaderModelBelow\n" + SOFTWARE),
 ]
 
 
@@ -328,14 +401,14 @@ class PythonSampleTest(unittest.TestCase):
         self.assertEqual(completed.returncode, 0, completed.stderr)
         return completed.stdout.decode(), completed.stderr.decode()
 
-    def test_the_readme_sample_takes_the_users_choice_then_the_order_never_software(self):
-        folder = staged({"fennel": "fake", "quarry": "fake", "brindle": "fake"})
-        extra = {"FAKE_PROBE_FENNEL": "say 0 " + FENNEL_THREE, "FAKE_PROBE_QUARRY": "say 0 " + QUARRY_TWO,
-                 "FAKE_PROBE_BRINDLE": "say 0 " + NO_MATCH}
-        for setting, picked in PYTHON_PICKS:
-            with self.subTest(setting=setting), \
+    def test_the_readme_sample_takes_the_pick_for_its_needs(self):
+        folder = staged(STAND_INS)
+        for setting, tansy, picked, passed_over in PYTHON_PICKS:
+            extra = {"FAKE_PROBE_FENNEL": "say 0 " + FENNEL_THREE, "FAKE_PROBE_QUARRY": "say 0 " + QUARRY_TWO,
+                     "FAKE_PROBE_BRINDLE": "say 0 " + NO_MATCH, "FAKE_PROBE_TANSY": "say 0 " + tansy}
+            with self.subTest(setting=setting, picked=picked), \
                     graphics_settings({windows_path(self.python): setting} if setting else {}):
-                self.assertEqual(self.pick(self.under_wine(folder), extra), (picked + "\n", ""))
+                self.assertEqual(self.pick(self.under_wine(folder), extra), (picked + "\n", passed_over))
 
     def test_without_an_adapter_list_the_sample_goes_on_without_a_gpu(self):
         folder = staged({"fennel": "fake"})
@@ -477,7 +550,10 @@ class VerdictTest(unittest.TestCase):
         for args, code, wanted in ((["--help"], 0, "stdout"), (["--bogus"], 2, "stderr"),
                                    (["--timeout", "soon"], 2, "stderr"), (["--bin"], 2, "stderr"),
                                    (["--program", "python.exe"], 2, "stderr"),
-                                   (["--program", "/usr/bin/python3"], 2, "stderr")):
+                                   (["--program", "/usr/bin/python3"], 2, "stderr"),
+                                   (["--need", "d3d12=13_0"], 2, "stderr"),
+                                   (["--need", "vulkan", "--need", "vulkan"], 2, "stderr"),
+                                   (["--prefer", "fast"], 2, "stderr")):
             out, exit_code, err, _ = inventory(harness.bin_dir(), *args)
             self.assertEqual(exit_code, code, args)
             self.assertIn("Usage: inventory", out if wanted == "stdout" else err.decode())

@@ -97,7 +97,10 @@ GOOD = {
         b'"dxcoreAvailable":false,"adapters":[' + TANSY_ADAPTER + b'],"computeAdapters":[]}}],'
         b'"order":{"highPerformance":[0],"minimumPower":[0],"from":"windows"},'
         b'"graphicsSettings":{"program":"C:\\\\Python\\\\python.exe","preference":"highPerformance",'
-        b'"setting":"SwapEffectUpgradeEnable=1;GpuPreference=2;","globalSetting":null,"chosenAdapter":0},'
+        b'"setting":"SwapEffectUpgradeEnable=1;GpuPreference=2;","globalSetting":null,"highPerformanceAdapter":null,'
+        b'"chosenAdapter":0},'
+        b'"pick":{"prefer":"highPerformance","userChoice":true,"needs":["d3d12"],"adapter":null,"because":null,'
+        b'"candidates":[{"adapter":0,"eligible":false,"reasons":["noDirect3d12Device"]}]},'
         b'"adapters":[{"adapter":{"index":0,"name":"A","vendorId":1,"deviceId":1,"dedicatedVideoMemory":1,'
         b'"luidLowPart":5,"luidHighPart":0,"isIntegratedGpu":true},"kind":"hardware","state":' + SORREL_ADAPTER + b','
         b'"freeDedicatedMemory":0,"vulkanDevices":[],"preferredVulkanDevice":null,'
@@ -231,7 +234,27 @@ BAD = [
     ("inventory", 0, lambda d: d["fennel"].update(endedAtLimit=False), "endedAtLimit other than true"),
     ("inventory", 0, lambda d: d["adapters"][0]["brindle"].update(endedAtLimit=True), "ended at its limit without a document"),
     ("inventory", 0, drop("graphicsSettings"), "no graphics settings"),
+    ("inventory", 0, drop("pick"), "no pick"),
+    ("inventory", 0, lambda d: d["pick"].update(prefer="fastest"), "an unknown order preferred"),
+    ("inventory", 0, lambda d: d["pick"].update(extra=1), "extra key in the pick"),
+    ("inventory", 0, lambda d: d["pick"].update(needs=["gpu"]), "an unknown need"),
+    ("inventory", 0, lambda d: d["pick"].update(needs=["d3d12=13_0"]), "a level out of range"),
+    ("inventory", 0, lambda d: d["pick"].update(needs=["d3d11=12_2"]), "a Direct3D 11 level past 12_1"),
+    ("inventory", 0, lambda d: d["pick"].update(needs=["memory=0"]), "a need of no memory"),
+    ("inventory", 0, lambda d: d["pick"].update(needs=["memory=4GiB"]), "memory not in bytes"),
+    ("inventory", 0, lambda d: d["pick"].update(needs=["shader-model=6.10"]), "a shader model out of range"),
+    ("inventory", 0, lambda d: d["pick"].update(needs=["vulkan", "vulkan"]), "a need twice"),
+    ("inventory", 0, lambda d: d["pick"]["candidates"][0].update(reasons=["slow"]), "an unknown reason"),
+    ("inventory", 0, lambda d: d["pick"]["candidates"][0].update(reasons=["software", "software"]), "a reason twice"),
+    ("inventory", 0, lambda d: d["pick"]["candidates"][0].update(eligible=True), "eligible with a reason"),
+    ("inventory", 0, lambda d: d["pick"]["candidates"][0].update(reasons=[]), "passed over for no reason"),
+    ("inventory", 0, lambda d: d["pick"]["candidates"][0].update(adapter=64), "a candidate past the last adapter"),
+    ("inventory", 0, lambda d: d["pick"].update(because="userChoice"), "a reason to stand first without a pick"),
+    ("inventory", 0, lambda d: d["pick"].update(adapter=0), "a pick without why it stands first"),
+    ("inventory", 0, lambda d: d["pick"].update(adapter=0, because="bestGuess"), "an unknown why"),
     ("inventory", 0, lambda d: d["graphicsSettings"].pop("globalSetting"), "graphics settings without the global one"),
+    ("inventory", 0, lambda d: d["graphicsSettings"].pop("highPerformanceAdapter"), "no high-performance adapter"),
+    ("inventory", 0, lambda d: d["graphicsSettings"].update(highPerformanceAdapter=64), "a high-performance adapter past the last"),
     ("inventory", 0, lambda d: d["graphicsSettings"].update(preference="maximumPower"), "unknown preference"),
     ("inventory", 0, lambda d: d["graphicsSettings"].update(preference="unspecified"), "a choice though Windows decides"),
     ("inventory", 0, lambda d: d["graphicsSettings"].update(program=None), "a preference of no program"),
@@ -246,6 +269,9 @@ BAD = [
     ("inventory", 0, drop("tansyPerAdapter"), "capabilities from no run that answered"),
     ("inventory", 0, lambda d: d.update(tansyPerAdapter=[]), "no run per adapter"),
     ("inventory", 0, lambda d: tansy_answered(d) or d.update(tansyPerAdapter=[d["tansy"]]), "runs per adapter after an answer"),
+    ("inventory", 0, lambda d: d["tansy"].update(outcome="failed", problem="dxgi_failed: m",
+                                                document={"schema": 1, "error": {"code": "dxgi_failed", "message": "m"}}),
+     "runs per adapter after an error document"),
     ("inventory", 0, lambda d: d["tansyPerAdapter"][0]["document"]["adapters"][0].pop("software"), "a run per adapter broken"),
     ("inventory", 0, lambda d: tansy_answered(d) or d["computeAdapters"][0].update(hardwareType="fpga"),
      "a compute adapter broken"),

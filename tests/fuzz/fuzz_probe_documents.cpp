@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "gpu_inventory/inventory.h"
+#include "gpu_inventory/pick.h"
 #include "preferences/graphics_settings.h"
 #include "inventory_output.h"
 
@@ -109,8 +110,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                             std::move(withoutLayers), std::move(sorrel),
                                             graphicsSettingsOf("C:\\p.exe", value, value), std::move(tansy),
                                             std::move(tansyPerAdapter));
-  const std::string document = inventoryDocument(inventory);
-  const std::string table = inventoryTable(inventory);
+  // Every need, so that each reason is reached on whatever the documents hold.
+  PickRequest request;
+  request.prefer = (pick & 128) != 0 ? PreferredOrder::minimumPower : PreferredOrder::highPerformance;
+  request.needs = {true, 1ull << 30, Direct3dNeed{FeatureLevel::level11_0}, Direct3dNeed{FeatureLevel::level12_0},
+                   ShaderModel{6, 2}, true, true};
+  const std::string document = inventoryDocument(inventory, request);
+  const std::string table = inventoryTable(inventory, request, (pick & 128) != 0 ? 40 : 0);
+  // The pick: each adapter a candidate once, the first eligible one picked.
+  const Pick picked = pickAdapter(inventory, request);
+  std::vector<bool> seen(inventory.adapters.size(), false);
+  std::optional<std::uint32_t> firstEligible;
+  for (const Candidate& candidate : picked.candidates) {
+    if (candidate.adapter >= seen.size() || seen[candidate.adapter]) __builtin_trap();
+    seen[candidate.adapter] = true;
+    if (candidate.eligible() && !firstEligible) firstEligible = candidate.adapter;
+  }
+  if (picked.candidates.size() != inventory.adapters.size() || picked.adapter != firstEligible ||
+      picked.because.has_value() != picked.adapter.has_value()) {
+    __builtin_trap();
+  }
   if (document.empty() || document.back() != '\n' || table.empty()) __builtin_trap();
   // Never more adapters than the bound, so never more brindle runs.
   if (inventory.adapters.size() > maxListEntries) __builtin_trap();

@@ -313,6 +313,9 @@ TEST(JoinInventory, CapabilitiesByLuidAndTheComputeAdaptersAsTansyPrintedThem) {
        {capabilitiesJson(20, 0, 0, R"({"result":"0x00000001","featureLevel":null,"shaderModel":null,"resourceBindingTier":null,"uma":null,"cacheCoherentUma":null,"native16BitShaderOps":null,"waveOps":null})"), "", ""},
        {}, {"feature level unknown, shader model unknown  "}},
       {"crashed", crashedChild(), {"", "", ""}, {}, {tansyCrashed + "  ", "Compute-only adapters unknown: " + tansyCrashed + "\n"}},
+      // 20:5 shares only its low part with Twin 20:0, 31:-1 only its high part with Other 30:-1.
+      {"only by the whole LUID", answer(tansyJson({capabilitiesJson(20, 5, 0), twin10, capabilitiesJson(31, -1, 2)})),
+       {"", twin10, ""}, {}, {"tansy does not list this adapter  "}},
   };
   for (const CapabilitiesCase& c : cases) {
     const FennelRun fennel = readFennelRun(answer(fennelDoc));
@@ -339,13 +342,14 @@ TEST(JoinInventory, CapabilitiesByLuidAndTheComputeAdaptersAsTansyPrintedThem) {
   // A caller's runs per adapter are kept only where takeInventory could have made them.
   const FennelRun fennel = readFennelRun(answer(fennelDoc));
   const std::vector<TansyRun> three(3, readTansyRun(answer(tansyJson({twin10}))));
-  const std::pair<ChildRun, std::size_t> perAdapterRows[] = {
-      {answer(tansyJson({twin10})), 3}, {crashedChild(), 2}, {crashedChild(), 0}, {crashedChild(), 3}};
-  for (const auto& [whole, count] : perAdapterRows) {
+  const std::tuple<ChildRun, std::size_t, bool> perAdapterRows[] = {
+      {answer(tansyJson({twin10})), 3, false}, {crashedChild(), 2, false}, {crashedChild(), 0, false},
+      {crashedChild(), 3, true}, {timedOutChild(), 3, true},
+      {answer(R"({"schema":1,"error":{"code":"dxgi_failed","message":"m"}})", 1), 3, false}};
+  for (const auto& [whole, count, kept] : perAdapterRows) {
     const Inventory joined =
         joinInventory(fennel, readQuarryRun(answer(quarryDoc)), {}, std::nullopt, {}, {}, readTansyRun(whole),
                       std::vector<TansyRun>(three.begin(), three.begin() + static_cast<std::ptrdiff_t>(count)));
-    const bool kept = whole.exitCode != 0 && count == 3;
     EXPECT_EQ(joined.tansyPerAdapter.has_value(), kept) << count;
     EXPECT_EQ(Json::parse(inventoryDocument(joined)).contains("tansyPerAdapter"), kept) << count;
   }
@@ -374,6 +378,10 @@ struct ChosenCase {
   std::optional<std::string> setting;  // none: no value for the program
   std::optional<std::uint32_t> chosen;
   std::string line;                    // the table's line, "" for none
+  // DirectXUserGlobalSettings; by default it names the twins Small and Big.
+  std::string global = "HighPerfAdapter=10DE&0009&0;";
+  std::optional<std::uint32_t> highPerformance = std::nullopt;  // the position it names
+  bool sorrelAnswered = true;          // else the orders are the rule's: Big first for high performance
 };
 
 TEST(JoinInventory, TheAdapterTheUserChoseForTheProgram) {
@@ -393,21 +401,41 @@ TEST(JoinInventory, TheAdapterTheUserChoseForTheProgram) {
        program + "the GPU 1002&73FF&00000001 in Windows' graphics settings, which no single adapter here has\n"},
       {"other", "GpuPreference=7;", std::nullopt,
        "python.exe has a setting in Windows' graphics settings that the inventory cannot read: \"GpuPreference=7;\"\n"},
+      {"only other settings", "SwapEffectUpgradeEnable=1;AutoHDREnable=2097;", std::nullopt,
+       program + "Let Windows decide in Windows' graphics settings\n"},
+      // The ids together: an adapter with only the vendor's, or only the device's, is another GPU.
+      {"the vendor's id alone", "SpecificAdapter=8086&0002&0;GpuPreference=1073741824;", std::nullopt,
+       program + "the GPU 8086&0002&00000000 in Windows' graphics settings, which no single adapter here has\n"},
+      {"the device's id alone", "SpecificAdapter=1002&0001&0;GpuPreference=1073741824;", std::nullopt,
+       program + "the GPU 1002&0001&00000000 in Windows' graphics settings, which no single adapter here has\n"},
+      // Windows' high-performance GPU, named by the user, beats the order: Integrated, not Small.
+      {"high performance, the GPU named", "GpuPreference=2;", 0,
+       program + "High performance in Windows' graphics settings: Integrated (10:0)\n", "HighPerfAdapter=8086&0001&0;", 0},
+      {"high performance, the GPU named, without sorrel", "GpuPreference=2;", 0,
+       program + "High performance in Windows' graphics settings: Integrated (10:0)\n", "HighPerfAdapter=8086&0001&0;", 0,
+       false},
+      {"high performance without sorrel, the rule's", "GpuPreference=2;", 3,
+       program + "High performance in Windows' graphics settings: Big (30:0)\n", "HighPerfAdapter=1002&73FF&0;",
+       std::nullopt, false},
+      {"no setting, the GPU named", std::nullopt, std::nullopt, "", "SwapEffectUpgradeEnable=1;HighPerfAdapter=8086&0001&0;", 0},
   };
   for (const ChosenCase& c : cases) {
     RegistryValue value;
     if (c.setting) value = {RegistryValue::Type::string, *c.setting};
     const Inventory inventory = joinInventory(
         readFennelRun(answer(orderFennel)), readQuarryRun(answer(quarryError, 1)), std::vector<BrindleRun>(4),
-        std::nullopt, readSorrelRun(answer(windowsOrder)),
-        graphicsSettingsOf("C:\\Python\\python.exe", value, {RegistryValue::Type::string, "HighPerfAdapter=10DE&0009&0;"}));
+        std::nullopt, c.sorrelAnswered ? readSorrelRun(answer(windowsOrder)) : readSorrelRun(crashedChild()),
+        graphicsSettingsOf("C:\\Python\\python.exe", value, {RegistryValue::Type::string, c.global}));
     EXPECT_EQ(inventory.chosenAdapter, c.chosen) << c.label;
+    EXPECT_EQ(inventory.highPerformanceAdapter, c.highPerformance) << c.label;
+    EXPECT_EQ(highPerformanceAdapterOf(inventory), c.highPerformance) << c.label;
     const Json document = Json::parse(inventoryDocument(inventory));
     EXPECT_EQ(document["graphicsSettings"],
               Json({{"program", "C:\\Python\\python.exe"},
                     {"preference", c.setting ? Json(preferenceName(*inventory.graphicsSettings.preference)) : Json(nullptr)},
                     {"setting", c.setting ? Json(*c.setting) : Json(nullptr)},
-                    {"globalSetting", "HighPerfAdapter=10DE&0009&0;"},
+                    {"globalSetting", c.global},
+                    {"highPerformanceAdapter", c.highPerformance ? Json(*c.highPerformance) : Json(nullptr)},
                     {"chosenAdapter", c.chosen ? Json(*c.chosen) : Json(nullptr)}})) << c.label;
     const std::string table = inventoryTable(inventory);
     EXPECT_EQ(table.find("python.exe") != std::string::npos, !c.line.empty()) << table;
@@ -417,7 +445,7 @@ TEST(JoinInventory, TheAdapterTheUserChoseForTheProgram) {
   Inventory none = joinInventory({}, {}, {}, std::nullopt, {}, graphicsSettingsOf("C:\\p.exe", {RegistryValue::Type::string, "GpuPreference=2"}, {}));
   EXPECT_EQ(none.chosenAdapter, std::nullopt);
   EXPECT_EQ(Json::parse(inventoryDocument(joinInventory({}, {}, {})))["graphicsSettings"],
-            Json::parse(R"({"program":null,"preference":null,"setting":null,"globalSetting":null,"chosenAdapter":null})"));
+            Json::parse(R"({"program":null,"preference":null,"setting":null,"globalSetting":null,"highPerformanceAdapter":null,"chosenAdapter":null})"));
 }
 
 TEST(ThisProcess, APositionIsFoundByLuidAndNeverForTheZeroLuid) {
@@ -765,6 +793,11 @@ TEST(TakeInventory, TansyRunsPerAdapterOnlyWhenItsRunOverEveryAdapterRanAndDidNo
       {"platform crashed", answer(R"({"schema":1,"error":{"code":"platform_crashed","message":"m"}})", 1), {}, true,
        true, {100, 101, 102}},
       {"could not start", notStartedChild(), {}, true, false, {-1, -1, -1}},
+      // An error document: each run per adapter would fail the same way.
+      {"no DXGI factory", answer(R"({"schema":1,"error":{"code":"dxgi_failed","message":"m"}})", 1), {}, true, false,
+       {-1, -1, -1}},
+      {"no null device", answer(R"({"schema":1,"error":{"code":"null_device_unavailable","message":"m"}})", 1), {},
+       true, false, {-1, -1, -1}},
       {"retry off", crashedChild(), {}, false, false, {-1, -1, -1}},
   };
   for (const TansyRetryCase& c : cases) {
@@ -897,7 +930,8 @@ TEST(InventoryOutput, DocumentAndTableSayWhatEachProbeDid) {
   std::vector<std::string> keys;
   for (const auto& item : document.items()) keys.push_back(item.key());
   EXPECT_EQ(keys, (std::vector<std::string>{"schema", "fennel", "quarry", "vulkanFrom", "sorrel", "tansy", "order",
-                                            "graphicsSettings", "adapters", "computeAdapters", "otherVulkanDevices"}));
+                                            "graphicsSettings", "pick", "adapters", "computeAdapters",
+                                            "otherVulkanDevices"}));
   EXPECT_EQ(document["tansy"], Json::parse(R"({"outcome":"notRun","exitCode":null,"seconds":0.0,"problem":"not run"})"));
   EXPECT_EQ(document["computeAdapters"], Json::array());
   EXPECT_EQ(document["sorrel"], Json::parse(R"({"outcome":"notRun","exitCode":null,"seconds":0.0,"problem":"not run"})"));
@@ -929,9 +963,9 @@ TEST(InventoryOutput, DocumentAndTableSayWhatEachProbeDid) {
   EXPECT_EQ(document["adapters"][0]["brindle"]["endedAtLimit"], true);
 
   const std::string table = inventoryTable(inventory);
-  // A line feed in a driver's name does not break the table: a header, a rule, four rows, the
-  // choices, why no compute adapter is known, the run that was ended, two devices.
-  EXPECT_EQ(std::count(table.begin(), table.end(), '\n'), 11) << table;
+  // A line feed in a driver's name does not break the table: the pick, a header, a rule, four
+  // rows, the choices, why no compute adapter is known, the run that was ended, two devices.
+  EXPECT_EQ(std::count(table.begin(), table.end(), '\n'), 12) << table;
   const std::string otherRow = "Other GPU" + std::string(31 + 2, ' ') + "30:-1";  // the widest name has 40
   for (const std::string& cell : std::vector<std::string>{"#0 Twin A (preferred); #2 Twin layered (translation)", "P / D (#1, by luid)\n",
                            "brindle timed out: no answer within 30 s", "brindle failed: dxgi_adapter_not_found: m",
@@ -986,8 +1020,12 @@ INSTANTIATE_TEST_SUITE_P(CommandLines, OptionsTest, testing::Values(
     OptionsCase{"program_on_a_share", {"--program", "\\\\host\\share\\a.exe"}, "", 30000, false, false, false, false, "\\\\host\\share\\a.exe"},
     OptionsCase{"program_relative", {"--program", "python.exe"}, "--program needs the full path", 0, false, false, false},
     OptionsCase{"program_on_a_drive_relative", {"--program", "C:python.exe"}, "--program", 0, false, false, false},
-    OptionsCase{"program_with_slashes", {"--program", "C:/Python/python.exe"}, "--program", 0, false, false, false},
+    // '/' is a separator to Windows: the library makes the path one with '\' before it is looked up.
+    OptionsCase{"program_with_slashes", {"--program", "C:/Python/python.exe"}, "", 30000, false, false, false, false, "C:/Python/python.exe"},
+    OptionsCase{"program_on_a_share_with_slashes", {"--program", "//host/share/a.exe"}, "", 30000, false, false, false, false, "//host/share/a.exe"},
     OptionsCase{"program_rooted", {"--program", "\\python.exe"}, "--program", 0, false, false, false},
+    OptionsCase{"program_rooted_with_a_slash", {"--program", "/usr/bin/python3"}, "--program", 0, false, false, false},
+    OptionsCase{"program_with_three_slashes", {"--program", "///host/a.exe"}, "--program", 0, false, false, false},
     OptionsCase{"program_missing", {"--program"}, "--program", 0, false, false, false}),
     [](const testing::TestParamInfo<OptionsCase>& p) { return std::string(p.param.label); });
 

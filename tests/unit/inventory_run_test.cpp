@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <system_error>
 
 #include "gpu_inventory/graphics_settings.h"
 #include "gpu_inventory/this_process.h"
@@ -239,7 +240,15 @@ struct SettingCase {
   std::string program;     // as read back
   std::optional<GpuPreference> preference;
   std::optional<std::string> setting;
+  std::string given = {};  // the path asked for, when not program itself
 };
+
+// The file's short 8.3 path, which Windows (and Wine) makes for a long name; empty when none.
+std::string shortPathOf(const std::filesystem::path& file) {
+  wchar_t path[MAX_PATH];
+  const DWORD length = GetShortPathNameW(file.wstring().c_str(), path, MAX_PATH);
+  return length == 0 || length >= MAX_PATH ? std::string() : utf8Of(std::wstring(path, length));
+}
 
 TEST(GraphicsSettings, ReadFromTheRegistryAsWindowsKeepsIt) {
   HKEY key = nullptr;
@@ -255,6 +264,15 @@ TEST(GraphicsSettings, ReadFromTheRegistryAsWindowsKeepsIt) {
   for (std::size_t i = head.size(); i < maxSettingCharacters; ++i) longRead += "\xF0\x9F\x98\x80";
   const std::wstring global = L"HighPerfAdapter=10DE&2684&88AC1043;Pad=" + std::wstring(5000, L'x') +
                               L";HighPerfAdapter=1002&73BF&0;";
+  // Windows names a program's value by its long full path: a short name, "..", '/' find it.
+  namespace fs = std::filesystem;
+  const fs::path longFolder = L"C:\\Inventory Test\\Long Folder Name";
+  fs::create_directories(longFolder);
+  const fs::path longFile = longFolder / L"long program name.exe";
+  std::ofstream(longFile) << "MZ";
+  const std::string shortPath = shortPathOf(longFile);
+  ASSERT_NE(shortPath, "");
+  ASSERT_EQ(shortPath.find("Long Folder Name"), std::string::npos) << shortPath;  // a short name indeed
   const std::vector<SettingCase> cases = {
       // Names compare without case: the UTF-8 path becomes the same UTF-16 name.
       {L"C:\\Inventory Test\\Gr\u00e4fik\\Upper.EXE", REG_SZ, L"GpuPreference=2;",
@@ -269,6 +287,15 @@ TEST(GraphicsSettings, ReadFromTheRegistryAsWindowsKeepsIt) {
        GpuPreference::other, std::nullopt},
       {nullptr, REG_SZ, L"", "C:\\Inventory Test\\none.exe", std::nullopt, std::nullopt},
       {nullptr, REG_SZ, L"", "", std::nullopt, std::nullopt},  // no program: only the global value
+      {L"C:\\Inventory Test\\Long Folder Name\\long program name.exe", REG_SZ, L"GpuPreference=2;",
+       "C:\\Inventory Test\\Long Folder Name\\long program name.exe", GpuPreference::highPerformance,
+       "GpuPreference=2;", shortPath},
+      {L"C:\\Inventory Test\\dots.exe", REG_SZ, L"GpuPreference=1;", "C:\\Inventory Test\\dots.exe",
+       GpuPreference::minimumPower, "GpuPreference=1;", "C:\\Inventory Test\\sub\\.\\..\\dots.exe"},
+      {L"C:\\Inventory Test\\slashes.exe", REG_SZ, L"GpuPreference=2;", "C:\\Inventory Test\\slashes.exe",
+       GpuPreference::highPerformance, "GpuPreference=2;", "C:/Inventory Test/slashes.exe"},
+      // Of a file that does not exist the full path alone: the short name stays.
+      {nullptr, REG_SZ, L"", "C:\\INVENT~1\\absent.exe", std::nullopt, std::nullopt, "C:\\INVENT~1\\sub\\..\\absent.exe"},
   };
   const auto write = [&](const wchar_t* name, DWORD type, const std::wstring& data) {
     const DWORD two = 2;
@@ -284,8 +311,8 @@ TEST(GraphicsSettings, ReadFromTheRegistryAsWindowsKeepsIt) {
     }
   }
   for (const SettingCase& c : cases) {
-    const GraphicsSettings read = readGraphicsSettings(c.program);
-    EXPECT_EQ(read.program, c.program.empty() ? std::nullopt : std::optional<std::string>(c.program));
+    const GraphicsSettings read = readGraphicsSettings(c.given.empty() ? c.program : c.given);
+    EXPECT_EQ(read.program, c.program.empty() ? std::nullopt : std::optional<std::string>(c.program)) << c.given;
     EXPECT_EQ(read.preference, c.preference) << c.program;
     // Not printed whole: the long one is 16 KiB.
     EXPECT_TRUE(read.setting == c.setting) << c.program << ": " << read.setting.value_or("none").substr(0, 40)
@@ -300,6 +327,9 @@ TEST(GraphicsSettings, ReadFromTheRegistryAsWindowsKeepsIt) {
   }
   EXPECT_EQ(RegDeleteValueW(key, L"DirectXUserGlobalSettings"), ERROR_SUCCESS);
   RegCloseKey(key);
+  std::error_code ignored;
+  fs::remove_all(longFolder, ignored);
+  fs::remove(longFolder.parent_path(), ignored);  // when nothing else is in it
   if (disposition == REG_CREATED_NEW_KEY) {
     EXPECT_EQ(RegDeleteKeyW(HKEY_CURRENT_USER, preferencesKey), ERROR_SUCCESS);
   }

@@ -85,6 +85,7 @@ TEST(DocumentationSamples, TheQuickStartTableAndDocumentAreWhatTheInventoryMakes
   };
   inventory.graphicsSettings = graphicsSettingsOf(settings.at("program").get<std::string>(), value(settings.at("setting")),
                                                   value(settings.at("globalSetting")));
+  inventory.highPerformanceAdapter = highPerformanceAdapterOf(inventory);
   inventory.chosenAdapter = chosenAdapterOf(inventory);
   EXPECT_EQ(inventoryDocument(inventory), sample.dump() + "\n");
 }

@@ -14,9 +14,13 @@
 
 namespace gpu_inventory {
 
-// unspecified: "Let Windows decide". minimumPower: "Power saving". highPerformance: "High
-// performance". specificAdapter: one GPU named by its ids (Windows 11). other: a value that
-// says none of these (another number, a malformed value, a value that is not a string).
+// unspecified: "Let Windows decide", or a value that names no GpuPreference and no
+// SpecificAdapter at all (Windows 11 keeps other settings of a program there, such as
+// SwapEffectUpgradeEnable). minimumPower: "Power saving". highPerformance: "High performance".
+// specificAdapter: one GPU named by its ids (Windows 11). other: a value that names a
+// GpuPreference or SpecificAdapter that cannot be read (another number, a malformed token, two
+// that disagree), a value past maxSettingCharacters whose whole tokens before the cut name no
+// choice (the rest is not read), or one that is not a string.
 enum class GpuPreference { unspecified, minimumPower, highPerformance, specificAdapter, other };
 
 const char* preferenceName(GpuPreference preference);  // "unspecified", ... as in the document
@@ -37,7 +41,7 @@ inline bool operator!=(const PciIds& a, const PciIds& b) { return !(a == b); }
 inline constexpr std::size_t maxSettingCharacters = 4096;
 
 struct GraphicsSettings {
-  std::optional<std::string> program;       // the executable's full path (UTF-8); none: unknown
+  std::optional<std::string> program;       // the executable's path as looked up (UTF-8); none: unknown
   std::optional<GpuPreference> preference;  // none: Windows holds no setting for the program
   std::optional<std::string> setting;       // the program's value as read, when it is a string
   std::optional<PciIds> specificAdapter;    // the GPU it names, when preference is specificAdapter
@@ -47,7 +51,9 @@ struct GraphicsSettings {
 };
 
 // Reads the settings for the executable at this full path (UTF-8), and the global one; an empty
-// path reads only the global one. Windows only: elsewhere there is nothing to read.
+// path reads only the global one. The path is first made full and long, as Windows names the
+// value ("." and ".." resolved, '/' made '\', 8.3 names made long when the file exists), and
+// program is that path. Windows only: elsewhere there is nothing to read.
 GraphicsSettings readGraphicsSettings(const std::string& program);
 
 // The full path of the running program's executable (UTF-8), empty when the system cannot say.

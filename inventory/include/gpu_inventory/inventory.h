@@ -25,12 +25,15 @@ struct InventoryOptions {
   // When quarry neither answers nor fails to start, run it once more with every implicit
   // Vulkan layer disabled (a broken overlay or capture layer can crash or hang any instance).
   bool retryQuarryWithoutImplicitLayers = true;
-  // The program whose graphics settings are read: the full path of its executable (UTF-8).
+  // The program whose graphics settings are read: the full path of its executable (UTF-8),
+  // made full and long before it is looked up (readGraphicsSettings), so "C:/...", ".." and
+  // 8.3 names find the value Windows keeps under the long path.
   // None: this process's own executable; empty: no program (only the global setting is read).
   std::optional<std::string> program{};
-  // When tansy's run over every adapter neither answers nor fails to start, run it once per
-  // adapter of fennel's (a driver that crashes or hangs while a device is created then costs
-  // only its own adapter's capabilities).
+  // When tansy's run over every adapter crashes, times out or prints no valid answer, run it
+  // once per adapter of fennel's (a driver that crashes or hangs while a device is created then
+  // costs only its own adapter's capabilities). Not after its error document: without a DXGI
+  // factory or the null device each run per adapter would fail the same way.
   bool retryTansyPerAdapter = true;
 };
 
@@ -84,6 +87,7 @@ struct Inventory {
   std::optional<std::vector<TansyRun>> tansyPerAdapter;
   AdapterOrder order;                                     // adapterOrder(*this), made by the join
   GraphicsSettings graphicsSettings;                      // for InventoryOptions::program
+  std::optional<std::uint32_t> highPerformanceAdapter;    // highPerformanceAdapterOf(*this), made by the join
   std::optional<std::uint32_t> chosenAdapter;             // chosenAdapterOf(*this), made by the join
   std::vector<AdapterInventory> adapters;                 // in fennel's order, when fennel answered
   std::vector<ComputeAdapter> computeAdapters;            // tansy's, when its run over every adapter answered
@@ -101,10 +105,16 @@ std::optional<std::uint64_t> freeDedicatedMemory(const AdapterInventory& entry);
 // integrated ones first, then fennel's order. Either way adapters of kind software come last.
 AdapterOrder adapterOrder(const Inventory& inventory);
 
+// The position in Inventory::adapters of the GPU that the user made Windows' high-performance one
+// (GraphicsSettings::highPerformanceAdapter): the one adapter with its vendor and device ids;
+// none when the settings name none, or no adapter or more than one has them.
+std::optional<std::uint32_t> highPerformanceAdapterOf(const Inventory& inventory);
+
 // The position in Inventory::adapters of the GPU that the user chose for the program in Windows'
-// graphics settings: for highPerformance the first of order.highPerformance, for minimumPower
-// the first of order.minimumPower, for specificAdapter the one adapter with the vendor and
-// device ids it names (none when no adapter, or more than one, has them); none otherwise.
+// graphics settings: for highPerformance highPerformanceAdapterOf(inventory) when there is one,
+// else the first of order.highPerformance; for minimumPower the first of order.minimumPower;
+// for specificAdapter the one adapter with the vendor and device ids it names (none when no
+// adapter, or more than one, has them); none otherwise.
 std::optional<std::uint32_t> chosenAdapterOf(const Inventory& inventory);
 
 // The preferred Vulkan device of an adapter, or nullptr: a pointer into the entry.
@@ -118,7 +128,7 @@ using ProbeRunner = std::function<ChildRun(const ProbeRequest& request)>;
 // Runs fennel.exe, quarry.exe, sorrel.exe and tansy.exe from the folder together, then brindle.exe
 // for each adapter as soon as fennel has answered (and quarry once more without implicit layers
 // when it ran and did not answer; and tansy once per adapter, once fennel has answered, when
-// tansy ran and did not answer; unless the options say not to), reads the program's graphics settings (one
+// tansy crashed, timed out or printed no valid answer; unless the options say not to), reads the program's graphics settings (one
 // registry key) and joins the answers. The folder is made a full path once,
 // before the first run, so the current directory plays no part after that: give the folder
 // where you put the probes (thisExecutableFolder() when they ship beside your program), never
@@ -134,7 +144,8 @@ Inventory takeInventory(const std::string& folder, const InventoryOptions& optio
 // from the run without implicit layers when that one answered. Each adapter's capabilities come
 // from tansy when it answered, else from its own run in tansyPerAdapter (one per adapter, in
 // fennel's order) when given; the compute adapters only from tansy. tansyPerAdapter is left
-// out unless tansy ran and did not answer, and it holds one run for each of fennel's adapters.
+// out unless tansy crashed, timed out or was garbled, and it holds one run for each of
+// fennel's adapters.
 Inventory joinInventory(FennelRun fennel, QuarryRun quarry, std::vector<BrindleRun> brindleRuns,
                         std::optional<QuarryRun> quarryWithoutImplicitLayers = std::nullopt,
                         SorrelRun sorrel = {}, GraphicsSettings graphicsSettings = {}, TansyRun tansy = {},

@@ -6,6 +6,10 @@
 // positions (sorrel's dxgiOrdinal, quarry's vkIndex) are those of a program with neither; a
 // program that must hand a DXGI index to a runtime needs its own, found here by LUID.
 //
+// It reads System32's DXGI, never a dxgi.dll that a program or an overlay placed beside the
+// executable (a wrapper, an injector's proxy): a process whose own DXGI calls reach such a
+// copy sees the order that copy makes, which may differ from the one given here.
+//
 // Cost: this loads dxgi.dll into the calling process (from System32, by its full path), creates
 // one DXGI factory and reads each adapter's description: what one factory costs on the system
 // (a quarter of a second a call under Wine). Call it when picking,

@@ -77,9 +77,9 @@ Inventory joinInventory(FennelRun fennel, QuarryRun quarry, std::vector<BrindleR
                         std::optional<QuarryRun> quarryWithoutImplicitLayers, SorrelRun sorrel,
                         GraphicsSettings graphicsSettings, TansyRun tansy,
                         std::optional<std::vector<TansyRun>> tansyPerAdapter) {
-  // Runs per adapter exist only after a run over every adapter that ran and did not answer,
-  // one for each of fennel's adapters: a caller's list that cannot be so is left out.
-  if (tansyPerAdapter && (!worthRetrying(tansy.run) || fennel.run.outcome != Outcome::answered ||
+  // Runs per adapter exist only after a run over every adapter that crashed, timed out or was
+  // garbled, one for each of fennel's adapters: a caller's list that cannot be so is left out.
+  if (tansyPerAdapter && (!worthRetryingPerAdapter(tansy.run) || fennel.run.outcome != Outcome::answered ||
                           tansyPerAdapter->empty() || tansyPerAdapter->size() != fennel.adapters.size())) {
     tansyPerAdapter.reset();
   }
@@ -146,6 +146,7 @@ Inventory joinInventory(FennelRun fennel, QuarryRun quarry, std::vector<BrindleR
   inventory.tansyPerAdapter = std::move(tansyPerAdapter);
   inventory.order = adapterOrder(inventory);
   inventory.graphicsSettings = std::move(graphicsSettings);
+  inventory.highPerformanceAdapter = highPerformanceAdapterOf(inventory);
   inventory.chosenAdapter = chosenAdapterOf(inventory);
   return inventory;
 }

@@ -5,11 +5,18 @@
 
 namespace gpu_inventory {
 
-// A run that neither answered nor failed to start: quarry's implicit layers, or one adapter's
-// driver under tansy, may be to blame. Without the executable, another run could not start
-// either.
-inline bool worthRetrying(const ProbeRun& run) {
+// quarry once more without implicit layers: after any run that neither answered nor failed to
+// start, its error documents included, since a layer can make vkCreateInstance fail too.
+// Without the executable, another run could not start either.
+inline bool worthRetryingWithoutImplicitLayers(const ProbeRun& run) {
   return run.outcome != Outcome::answered && run.outcome != Outcome::couldNotStart && run.outcome != Outcome::notRun;
+}
+
+// tansy once per adapter: only after a run that crashed, hung or printed no valid answer, as
+// when one adapter's driver breaks while a device is created. Its error document says that no
+// DXGI factory or null device could be had, which no run for one adapter would have either.
+inline bool worthRetryingPerAdapter(const ProbeRun& run) {
+  return run.outcome == Outcome::crashed || run.outcome == Outcome::timedOut || run.outcome == Outcome::garbled;
 }
 
 }  // namespace gpu_inventory

@@ -77,23 +77,55 @@ std::optional<std::uint32_t> numberOf(const std::string& text) {
   return value;
 }
 
-// Calls take(name, value) for each "Name=Value" token of "A=1;B=2;" in turn; empty tokens and
-// tokens without '=' are passed over.
+// Calls take(token) for each token of "A=1;B=2;" between its ';', empty ones included.
 template <typename Take>
-void forEachToken(const std::string& text, Take take) {
+void forEachPart(const std::string& text, Take take) {
   std::size_t start = 0;
   while (start <= text.size()) {
     std::size_t end = text.find(';', start);
     if (end == std::string::npos) end = text.size();
-    const std::size_t equals = text.substr(start, end - start).find('=');
-    if (equals != std::string::npos) {
-      take(text.substr(start, equals), text.substr(start + equals + 1, end - start - equals - 1));
-    }
+    take(text.substr(start, end - start));
     start = end + 1;
   }
 }
 
-GpuPreference preferenceOf(const std::string& text, std::optional<PciIds>& specificAdapter) {
+// Calls take(name, value) for each "Name=Value" token in turn; empty tokens and tokens without
+// '=' are passed over.
+template <typename Take>
+void forEachToken(const std::string& text, Take take) {
+  forEachPart(text, [&](const std::string& token) {
+    const std::size_t equals = token.find('=');
+    if (equals != std::string::npos) take(token.substr(0, equals), token.substr(equals + 1));
+  });
+}
+
+// The name without spaces or tabs around it, in lower case (ASCII).
+std::string looseName(const std::string& token) {
+  std::string name = token.substr(0, token.find('='));
+  const std::size_t first = name.find_first_not_of(" \t");
+  name = first == std::string::npos ? std::string() : name.substr(first, name.find_last_not_of(" \t") - first + 1);
+  for (char& c : name) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return name;
+}
+
+// Whether a token names GpuPreference or SpecificAdapter however written, with '=' or without:
+// a choice the value holds, though perhaps in a form that cannot be read.
+bool namesAChoice(const std::string& text) {
+  bool named = false;
+  forEachPart(text, [&](const std::string& token) {
+    const std::string name = looseName(token);
+    named = named || name == "gpupreference" || name == "specificadapter";
+  });
+  return named;
+}
+
+// cut: the text holds only the value's whole tokens, and more followed.
+GpuPreference preferenceOf(const std::string& text, bool cut, std::optional<PciIds>& specificAdapter) {
+  // Windows 11 keeps other settings of a program (SwapEffectUpgradeEnable, AutoHDREnable) in
+  // the same value: one that names no choice leaves the GPU to Windows.
+  if (!cut && !namesAChoice(text)) return GpuPreference::unspecified;
   Given<std::optional<std::uint32_t>> preference;
   Given<std::optional<PciIds>> adapter;
   forEachToken(text, [&](const std::string& name, const std::string& value) {
@@ -145,7 +177,7 @@ GraphicsSettings graphicsSettingsOf(std::optional<std::string> program, const Re
     if (setting.type == RegistryValue::Type::string) {
       bool cut = false;
       settings.setting = readAsFar(setting.text, cut);
-      settings.preference = preferenceOf(wholeTokens(*settings.setting, cut), settings.specificAdapter);
+      settings.preference = preferenceOf(wholeTokens(*settings.setting, cut), cut, settings.specificAdapter);
     }
   }
   if (global.type == RegistryValue::Type::string) {

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <vector>
 
+#include "preferences/program_path.h"
 #include "win32/utf16.h"
 
 namespace gpu_inventory {
@@ -65,7 +66,10 @@ RegistryValue fetch(HKEY key, const std::wstring& name) {
 
 }  // namespace
 
-GraphicsSettings readGraphicsSettings(const std::string& program) {
+GraphicsSettings readGraphicsSettings(const std::string& given) {
+  // Windows names the value by the long full path: "C:\PROGRA~1\..." or "C:/..." finds it only
+  // once made so.
+  const std::string program = longFullPath(given);
   const OpenKey key;
   RegistryValue setting, global;
   if (key.get() != nullptr) {

@@ -10,7 +10,14 @@ namespace gpu_inventory {
 // now has its id (the parent ended and its id was given again). Windows only.
 std::string parentExecutable();
 
-// Whether the text is a full Windows path: a drive letter, ':' and '\', or a UNC path.
+// Whether the text is a full Windows path: a drive letter, ':' and a separator, or a UNC path;
+// either separator, '\' or '/'.
 bool isFullWindowsPath(const std::string& path);
+
+// The path made full and long, as Windows names a program where it keeps its settings: "." and
+// ".." resolved, '/' made '\', short 8.3 names made long when the file exists. A path that is not
+// full comes back as given, never resolved against a current directory, as does one that cannot
+// be resolved. Windows only: elsewhere as given.
+std::string longFullPath(const std::string& path);
 
 }  // namespace gpu_inventory

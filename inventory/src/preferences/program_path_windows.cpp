@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <tlhelp32.h>
 
+#include <optional>
+
 #include "gpu_inventory/graphics_settings.h"
 #include "win32/utf16.h"
 #include "win32/win32_handle.h"
@@ -43,7 +45,42 @@ bool createdAt(HANDLE process, FILETIME& created) {
   return GetProcessTimes(process, &created, &exited, &kernel, &user) != 0;
 }
 
+// A path from a call that answers as GetFullPathNameW and GetLongPathNameW do: its length when
+// it fit, else the size it needs with its NUL, 0 on failure. None on failure, or when the
+// answer keeps growing (a folder on the way renamed meanwhile).
+template <typename Ask>
+std::optional<std::wstring> pathFrom(Ask ask) {
+  std::wstring path(MAX_PATH, L'\0');
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    const DWORD length = ask(&path[0], static_cast<DWORD>(path.size()));
+    if (length == 0) return std::nullopt;
+    if (length < path.size()) {
+      path.resize(length);
+      return path;
+    }
+    path.resize(length);
+  }
+  return std::nullopt;
+}
+
 }  // namespace
+
+std::string longFullPath(const std::string& path) {
+  if (!isFullWindowsPath(path)) return path;
+  const std::wstring given = utf16Of(path);
+  const std::optional<std::wstring> full = pathFrom([&](wchar_t* buffer, DWORD size) {
+    return GetFullPathNameW(given.c_str(), size, buffer, nullptr);
+  });
+  // A DOS device's name ("C:\x\nul.exe" on Windows 10 and Wine) comes back as "\\.\nul", which
+  // names no program: the path stays as given.
+  if (!full || (full->compare(0, 4, L"\\\\.\\") == 0 && given[2] != L'.')) return path;
+  // Fails when the file, or a folder on its way, does not exist: the full path is then as near
+  // as can be told.
+  const std::optional<std::wstring> longer = pathFrom([&](wchar_t* buffer, DWORD size) {
+    return GetLongPathNameW(full->c_str(), buffer, size);
+  });
+  return utf8Of(longer ? *longer : *full);
+}
 
 std::string thisExecutablePath() { return imagePathOf(GetCurrentProcess()); }
 

@@ -54,7 +54,7 @@ Inventory takeInventory(const std::string& folder, const InventoryOptions& optio
   const auto retryTansyOnceBothEnded = [&](RunQueue& q) {
     if (awaitedBeforeTansyRetry.fetch_sub(1) != 1) return;
     if (!options.retryTansyPerAdapter || fennel.run.outcome != Outcome::answered || fennel.adapters.empty() ||
-        !worthRetrying(tansy.run)) {
+        !worthRetryingPerAdapter(tansy.run)) {
       return;
     }
     // Each run writes only its own slot, sized before any of them starts.
@@ -87,7 +87,7 @@ Inventory takeInventory(const std::string& folder, const InventoryOptions& optio
   addRun(queue, [&](RunQueue& q) {
     const std::string quarryPath = probePath(probes, "quarry");
     quarry = readQuarryRun(runner(request(quarryPath, "quarry")));
-    if (!options.retryQuarryWithoutImplicitLayers || !worthRetrying(quarry.run)) return;
+    if (!options.retryQuarryWithoutImplicitLayers || !worthRetryingWithoutImplicitLayers(quarry.run)) return;
     // A run of its own: after a failure elsewhere it is dropped like any run still waiting.
     addRun(q, [&, quarryPath](RunQueue&) {
       ProbeRequest retry = request(quarryPath, "quarry without implicit layers");
