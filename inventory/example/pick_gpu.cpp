@@ -48,7 +48,7 @@ int wmain(int argc, wchar_t** argv) try {
   }
   const AdapterInventory* picked = pickedEntry(inventory, pick);
   if (picked == nullptr) {
-    std::printf("no adapter can create a Direct3D 12 device: go on without a GPU\n");
+    std::printf("no adapter is known to meet the needs: go on without a GPU\n");
     return 0;
   }
   // Pass it on by LUID (D3D12CreateDevice on EnumAdapterByLuid's adapter), never by a probe's

@@ -404,7 +404,8 @@ std::string inventoryTable(const Inventory& inventory, const PickRequest& reques
     }
     std::size_t widest = 0;
     const std::string table = tableOf(rows, widest);
-    text += consoleColumns != 0 && widest > consoleColumns ? blocksOf(rows) : table;
+    // A line as wide as the console wraps too: the cursor moves on after its last column.
+    text += consoleColumns != 0 && widest >= consoleColumns ? blocksOf(rows) : table;
     const std::string choice = choiceLine(inventory);
     if (!choice.empty()) text += oneLine(choice) + "\n";
   }

@@ -13,7 +13,8 @@ namespace gpu_inventory {
 // Each with the pick that the request makes.
 std::string inventoryDocument(const Inventory& inventory, const PickRequest& request = {});
 // consoleColumns: the width of the console window it is written to; 0 for a file or a pipe.
-// A table wider than the window is written as one block per adapter, a line per column.
+// A table as wide as the window or wider is written as one block per adapter, a line per
+// column.
 std::string inventoryTable(const Inventory& inventory, const PickRequest& request = {},
                            std::size_t consoleColumns = 0);
 

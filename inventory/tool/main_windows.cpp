@@ -1,6 +1,7 @@
 // inventory.exe: the probes run from one folder, their answers joined and printed.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <exception>
 #include <string>
@@ -107,12 +108,13 @@ class ConsoleProgress {
   std::thread ticker_;
 };
 
-// The width of the console window that the handle writes to; 0 for a pipe, a file or the null
-// device, where a line never wraps.
+// The columns a line has before it wraps or runs out of sight on the console that the handle
+// writes to: its window's width, or its buffer's where that is less; 0 for a pipe, a file or
+// the null device, where a line never wraps.
 std::size_t consoleColumns(HANDLE handle) {
   CONSOLE_SCREEN_BUFFER_INFO info{};
   if (!GetConsoleScreenBufferInfo(handle, &info)) return 0;
-  const int width = info.srWindow.Right - info.srWindow.Left + 1;
+  const int width = std::min(info.srWindow.Right - info.srWindow.Left + 1, static_cast<int>(info.dwSize.X));
   return width > 0 ? static_cast<std::size_t>(width) : 0;
 }
 

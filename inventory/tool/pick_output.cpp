@@ -37,6 +37,27 @@ std::string whyFirst(const Inventory& inventory, const PickRequest& request, Pic
          " order (its rule, not Windows' preference)";
 }
 
+// An amount rounded down (what an adapter has) or up (what is needed), so that a shortfall never
+// reads as enough: "3.9 GiB", "512 MiB", "3 KiB", "100 bytes".
+std::string amountText(std::uint64_t bytes, bool up) {
+  const auto rounded = [&](unsigned shift) {
+    const std::uint64_t whole = bytes >> shift, rest = bytes & ((1ull << shift) - 1);
+    return whole + (up && rest != 0 ? 1 : 0);
+  };
+  if (bytes < (1ull << 10)) return std::to_string(bytes) + " bytes";
+  if (bytes < (1ull << 20)) return std::to_string(rounded(10)) + " KiB";
+  if (bytes < (1ull << 30)) return std::to_string(rounded(20)) + " MiB";
+  // Tenths of a GiB: the rest is below 2^30, so ten times it fits.
+  std::uint64_t whole = bytes >> 30;
+  const std::uint64_t tenths = (bytes & ((1ull << 30) - 1)) * 10;
+  std::uint64_t tenth = tenths >> 30;
+  if (up && (tenths & ((1ull << 30) - 1)) != 0 && ++tenth == 10) {
+    tenth = 0;
+    ++whole;
+  }
+  return std::to_string(whole) + "." + std::to_string(tenth) + " GiB";
+}
+
 std::string levelBelow(const char* api, const std::optional<std::string>& level,
                        const std::optional<Direct3dNeed>& need) {
   const std::string needed = need && need->level ? featureLevelText(*need->level) : "?";
@@ -49,8 +70,8 @@ std::string reasonWords(const AdapterInventory& entry, const Needs& needs, Passe
     case PassedOver::software: return "a software adapter (the CPU draws), never picked";
     case PassedOver::integrated: return "an integrated GPU, not a discrete one";
     case PassedOver::notEnoughMemory:
-      return memoryText(memoryForProgram(entry)) + " of memory for a program, less than the " +
-             memoryText(needs.memory.value_or(0)) + " needed";
+      return amountText(memoryForProgram(entry), false) + " of memory for a program, less than the " +
+             amountText(needs.memory.value_or(0), true) + " needed";
     case PassedOver::capabilitiesUnknown: return "its Direct3D devices are unknown: tansy did not answer for it";
     case PassedOver::noDirect3d11Device: return "no Direct3D 11 device";
     case PassedOver::direct3d11LevelBelow:

@@ -18,7 +18,8 @@ std::string memoryText(std::uint64_t bytes);
 // A driver's name may hold a line feed or another control character: in a table it is a space.
 std::string oneLine(std::string text);
 
-// Display columns of a UTF-8 text: one per code point.
+// Display columns of a UTF-8 text: one per code point (a wide CJK character or an emoji, which
+// takes two cells on a console, is counted as one).
 std::size_t columns(const std::string& text);
 
 }  // namespace gpu_inventory

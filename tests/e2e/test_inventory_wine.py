@@ -550,14 +550,18 @@ class VerdictTest(unittest.TestCase):
         for args, code, wanted in ((["--help"], 0, "stdout"), (["--bogus"], 2, "stderr"),
                                    (["--timeout", "soon"], 2, "stderr"), (["--bin"], 2, "stderr"),
                                    (["--program", "python.exe"], 2, "stderr"),
-                                   (["--program", "/usr/bin/python3"], 2, "stderr"),
-                                   (["--need", "d3d12=13_0"], 2, "stderr"),
-                                   (["--need", "vulkan", "--need", "vulkan"], 2, "stderr"),
-                                   (["--prefer", "fast"], 2, "stderr")):
+                                   (["--program", "/usr/bin/python3"], 2, "stderr")):
             out, exit_code, err, _ = inventory(harness.bin_dir(), *args)
             self.assertEqual(exit_code, code, args)
             self.assertIn("Usage: inventory", out if wanted == "stdout" else err.decode())
             self.assertEqual(out == "", wanted == "stderr", args)
+        # A wrong need or order: the reason, then the usage.
+        for args, reason in ((["--need", "d3d12=13_0"], "--need: d3d12 needs a feature level from 11_0 to 12_2"),
+                             (["--need", "vulkan", "--need", "vulkan"], "--need: the need vulkan is named twice"),
+                             (["--prefer", "fast"], "--prefer needs high-performance or minimum-power")):
+            out, exit_code, err, _ = inventory(harness.bin_dir(), *args)
+            self.assertEqual((out, exit_code), ("", 2), args)
+            self.assertRegex(err.decode(), r"^inventory: %s.*\r?\nUsage: inventory" % re.escape(reason))
         out, exit_code, err, _ = inventory(harness.bin_dir(), "--version")
         self.assertEqual((out, exit_code, err), ("inventory %s\n" % os.environ["PROBES_VERSION"], 0, b""))
 

@@ -5,6 +5,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "gpu_inventory/pick.h"
@@ -132,6 +133,9 @@ INSTANTIATE_TEST_SUITE_P(Needs, PickTest, testing::Values(
     // An order made by hand may miss an entry or name one twice or out of range: each entry once.
     PickCase{"order_made_by_hand", [](Inventory& i) { i.order.highPerformance = {1, 1, 7}; }, {}, 1,
              PickedBecause::windowsOrder, {{1, {}}, {0, {}}, {2, {R::software}}}},
+    // Past the hand-made order, the rest come in fennel's order: the inventory's own, not Windows'.
+    PickCase{"order_missing_the_pick", [](Inventory& i) { i.order.highPerformance = {2}; }, {}, 0,
+             PickedBecause::ruleOrder, {{2, {R::software}}, {0, {}}, {1, {}}}},
     PickCase{"discrete", nullptr, {"discrete"}, 0, PickedBecause::windowsOrder,
              {{0, {}}, {1, {R::integrated}}, {2, {R::software}}}},
     PickCase{"nothing_eligible", nullptr, {"discrete", "memory=9GiB"}, std::nullopt, std::nullopt,
@@ -377,6 +381,25 @@ TEST(PickOutput, TheDocumentsObjectAndTheTablesFirstLines) {
             "Pick: Integrated (20:0): first in the inventory's high-performance order (its rule, not Windows' "
             "preference) that meets the needs d3d12\n"
             "Passed over: Line feed (10:0): its Direct3D devices are unknown: tansy did not answer for it\n");
+  // Amounts rounded so that a shortfall never reads as enough: what there is down, what is
+  // needed up.
+  const std::vector<std::tuple<std::uint64_t, std::string, std::string>> amounts = {
+      {4 * gib - 1, "memory=4GiB", "3.9 GiB of memory for a program, less than the 4.0 GiB needed"},
+      {4 * gib, "memory=4294967297", "4.0 GiB of memory for a program, less than the 4.1 GiB needed"},
+      {gib - 1, "memory=1GiB", "1023 MiB of memory for a program, less than the 1.0 GiB needed"},
+      {512u << 20, "memory=536870913", "512 MiB of memory for a program, less than the 513 MiB needed"},
+      {3072, "memory=3073", "3 KiB of memory for a program, less than the 4 KiB needed"},
+      {100, "memory=101", "100 bytes of memory for a program, less than the 101 bytes needed"},
+  };
+  for (const auto& [have, need, words] : amounts) {
+    Inventory one = machine();
+    one.adapters.resize(1);
+    one.order = {{0}, {0}, OrderSource::windows};
+    one.adapters[0].adapter.dedicatedVideoMemory = have;
+    one.adapters[0].state = budgets(std::nullopt, std::nullopt, 0);
+    const std::string written = inventoryTable(one, PickRequest{PreferredOrder::highPerformance, true, needsOf({need})});
+    EXPECT_NE(written.find("\nPassed over: Discrete (10:0): " + words + "\n"), std::string::npos) << written;
+  }
   inventory.adapters.clear();
   EXPECT_EQ(inventoryTable(inventory).substr(0, 38), "Pick: none: no adapter to pick from\nDX");
 }
@@ -390,10 +413,11 @@ TEST(PickOutput, ATableWiderThanTheConsoleIsOneBlockPerAdapter) {
     if (wide.compare(start, 5, "-----") == 0) widest = end - start;  // the rule: as wide as the table
   }
   ASSERT_GT(widest, 40u);
-  // As wide as the window, or writing to a file or a pipe: the table as it is.
-  EXPECT_EQ(inventoryTable(inventory, {}, widest), wide);
+  // Wider than the table, or writing to a file or a pipe: the table as it is. As wide as the
+  // table: its widest line would wrap, the cursor moving on past the last column.
+  EXPECT_EQ(inventoryTable(inventory, {}, widest + 1), wide);
   EXPECT_EQ(inventoryTable(inventory, {}, 0), wide);
-  const std::string narrow = inventoryTable(inventory, {}, widest - 1);
+  const std::string narrow = inventoryTable(inventory, {}, widest);
   EXPECT_EQ(narrow.find("-----"), std::string::npos);
   const std::string block =
       "DXGI adapter: Integrated\nLUID: 20:0\nPCI:\nMemory: 128 MiB\nFree memory:\nIntegrated: yes\nDisplays:\n"

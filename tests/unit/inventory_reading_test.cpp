@@ -6,9 +6,12 @@
 #include <optional>
 #include <string>
 #include <tuple>
+#include <utility>
+#include <vector>
 
 #include "gpu_inventory/probe_documents.h"
 #include "preferences/graphics_settings.h"
+#include "preferences/program_path.h"
 #include "documents/strict_json.h"
 
 namespace {
@@ -364,6 +367,26 @@ TEST(GraphicsSettings, TheGlobalValueNamesWindowsHighPerformanceGpu) {
     EXPECT_EQ(settings.globalSetting, c.kept) << c.label;
     EXPECT_TRUE(settings.highPerformanceAdapter == c.adapter) << c.label;
   }
+}
+
+// Windows keeps a program's settings under its plain name, never with a device prefix.
+TEST(ProgramPath, WithoutDevicePrefix) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"\\\\?\\C:\\Games\\g.exe", "C:\\Games\\g.exe"},
+      {"\\\\.\\c:\\g.exe", "c:\\g.exe"},
+      {"\\\\?\\UNC\\server\\share\\g.exe", "\\\\server\\share\\g.exe"},
+      {"\\\\?\\unc\\server\\share\\g.exe", "\\\\server\\share\\g.exe"},
+      // Anything else as given: a volume by its GUID, a device, no prefix, a prefix alone.
+      {"\\\\?\\Volume{0b1c}\\g.exe", "\\\\?\\Volume{0b1c}\\g.exe"},
+      {"\\\\.\\PhysicalDrive0", "\\\\.\\PhysicalDrive0"},
+      {"\\\\?\\UNC\\", "\\\\?\\UNC\\"},
+      {"\\\\?\\C:", "\\\\?\\C:"},
+      {"\\\\server\\share\\g.exe", "\\\\server\\share\\g.exe"},
+      {"C:\\g.exe", "C:\\g.exe"},
+      {"//?/C:/g.exe", "//?/C:/g.exe"},
+      {"", ""},
+  };
+  for (const auto& [given, plain] : cases) EXPECT_EQ(withoutDevicePrefix(given), plain) << given;
 }
 
 }  // namespace

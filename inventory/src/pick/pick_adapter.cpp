@@ -88,10 +88,10 @@ std::vector<PassedOver> reasonsFor(const AdapterInventory& entry, const Needs& n
 }
 
 // The positions in the order of consideration: the user's choice, the preferred order, and
-// (for an inventory made by hand whose order misses some) the rest in fennel's order; each
-// position of adapters once, none outside it.
+// (for an inventory made by hand whose order misses some) the rest in fennel's order, from
+// ordered on; each position of adapters once, none outside it.
 std::vector<std::uint32_t> considerationOrder(const Inventory& inventory, const PickRequest& request,
-                                              bool& userChoiceFirst) {
+                                              bool& userChoiceFirst, std::size_t& ordered) {
   const auto count = inventory.adapters.size();
   std::vector<bool> taken(count, false);
   std::vector<std::uint32_t> order;
@@ -105,6 +105,7 @@ std::vector<std::uint32_t> considerationOrder(const Inventory& inventory, const 
   if (userChoiceFirst) take(*inventory.chosenAdapter);
   const bool high = request.prefer == PreferredOrder::highPerformance;
   for (std::uint32_t position : high ? inventory.order.highPerformance : inventory.order.minimumPower) take(position);
+  ordered = order.size();
   for (std::size_t position = 0; position < count; ++position) take(static_cast<std::uint32_t>(position));
   return order;
 }
@@ -122,7 +123,8 @@ std::uint64_t memoryForProgram(const AdapterInventory& entry) {
 Pick pickAdapter(const Inventory& inventory, const PickRequest& request) {
   Pick pick;
   bool userChoiceFirst = false;
-  const std::vector<std::uint32_t> order = considerationOrder(inventory, request, userChoiceFirst);
+  std::size_t ordered = 0;
+  const std::vector<std::uint32_t> order = considerationOrder(inventory, request, userChoiceFirst, ordered);
   pick.candidates.reserve(order.size());
   for (std::uint32_t position : order) {
     Candidate candidate;
@@ -133,8 +135,8 @@ Pick pickAdapter(const Inventory& inventory, const PickRequest& request) {
       if (userChoiceFirst && pick.candidates.empty()) {
         pick.because = PickedBecause::userChoice;
       } else {
-        pick.because = inventory.order.from == OrderSource::windows ? PickedBecause::windowsOrder
-                                                                     : PickedBecause::ruleOrder;
+        const bool windows = inventory.order.from == OrderSource::windows && pick.candidates.size() < ordered;
+        pick.because = windows ? PickedBecause::windowsOrder : PickedBecause::ruleOrder;
       }
     }
     pick.candidates.push_back(std::move(candidate));

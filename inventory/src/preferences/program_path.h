@@ -14,8 +14,14 @@ std::string parentExecutable();
 // either separator, '\' or '/'.
 bool isFullWindowsPath(const std::string& path);
 
-// The path made full and long, as Windows names a program where it keeps its settings: "." and
-// ".." resolved, '/' made '\', short 8.3 names made long when the file exists. A path that is not
+// The path without a "\\?\" or "\\.\" prefix, which Windows never writes where it keeps a
+// program's settings: "\\?\C:\a.exe" is "C:\a.exe", "\\?\UNC\srv\s\a.exe" is
+// "\\srv\s\a.exe"; any other path as given.
+std::string withoutDevicePrefix(const std::string& path);
+
+// The path made full and long, as Windows names a program where it keeps its settings: without
+// a "\\?\" prefix, "." and ".." resolved, '/' made '\', short 8.3 names made long when the file
+// exists. A path that is not
 // full comes back as given, never resolved against a current directory, as does one that cannot
 // be resolved. Windows only: elsewhere as given.
 std::string longFullPath(const std::string& path);

@@ -66,16 +66,19 @@ std::optional<std::wstring> pathFrom(Ask ask) {
 }  // namespace
 
 std::string longFullPath(const std::string& path) {
-  if (!isFullWindowsPath(path)) return path;
-  const std::wstring given = utf16Of(path);
+  const std::string plain = withoutDevicePrefix(path);
+  if (!isFullWindowsPath(plain)) return path;
+  const std::wstring given = utf16Of(plain);
   const std::optional<std::wstring> full = pathFrom([&](wchar_t* buffer, DWORD size) {
     return GetFullPathNameW(given.c_str(), size, buffer, nullptr);
   });
   // A DOS device's name ("C:\x\nul.exe" on Windows 10 and Wine) comes back as "\\.\nul", which
   // names no program: the path stays as given.
-  if (!full || (full->compare(0, 4, L"\\\\.\\") == 0 && given[2] != L'.')) return path;
-  // Fails when the file, or a folder on its way, does not exist: the full path is then as near
-  // as can be told.
+  if (!full || full->compare(0, 4, L"\\\\.\\") == 0) return plain;
+  // Only an 8.3 name holds '~': no other path is asked of the file system, which for a share
+  // whose server is gone can take many seconds. Fails when the file, or a folder on its way,
+  // does not exist: the full path is then as near as can be told.
+  if (full->find(L'~') == std::wstring::npos) return utf8Of(*full);
   const std::optional<std::wstring> longer = pathFrom([&](wchar_t* buffer, DWORD size) {
     return GetLongPathNameW(full->c_str(), buffer, size);
   });
