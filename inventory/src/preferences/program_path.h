@@ -21,9 +21,8 @@ std::string withoutDevicePrefix(const std::string& path);
 
 // The path made full and long, as Windows names a program where it keeps its settings: without
 // a "\\?\" prefix, "." and ".." resolved, '/' made '\', short 8.3 names made long when the file
-// exists. A path that is not
-// full comes back as given, never resolved against a current directory, as does one that cannot
-// be resolved. Windows only: elsewhere as given.
+// exists. A path that is not full comes back as given, never resolved against a current
+// directory, as does one that cannot be resolved. Windows only: elsewhere as given.
 std::string longFullPath(const std::string& path);
 
 }  // namespace gpu_inventory
