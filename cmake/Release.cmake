@@ -60,4 +60,20 @@ function(probe_release_package)
   set(CPACK_PROBES_SOURCE_DIR "${PROJECT_SOURCE_DIR}")  # for that script
   set(CPACK_PROBES_PYTHON "${Python3_EXECUTABLE}")
   include(CPack)
+
+  # The Python package: a wheel holding the same executables and the schemas
+  # (`cmake --build --preset windows --target wheel`), made reproducible as the archive is.
+  set(wheel "${PROJECT_BINARY_DIR}/package/gpu_inventory-${PROJECT_VERSION}-py3-none-win_amd64.whl")
+  file(GLOB python_sources CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/python/*.py" "${PROJECT_SOURCE_DIR}/python/*.toml"
+       "${PROJECT_SOURCE_DIR}/python/src/gpu_inventory/*.py" "${PROJECT_SOURCE_DIR}/python/src/gpu_inventory/py.typed")
+  file(GLOB schemas CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/schemas/*.schema.json")
+  add_custom_command(OUTPUT "${wheel}"
+    COMMAND "${Python3_EXECUTABLE}" "${PROJECT_SOURCE_DIR}/python/build_wheel.py"
+            --bin "$<TARGET_FILE_DIR:gpu_inventory_tool>" --schemas "${PROJECT_SOURCE_DIR}/schemas"
+            --licence "${PROJECT_SOURCE_DIR}/LICENSE" --licence "${PROJECT_SOURCE_DIR}/THIRD_PARTY_NOTICES"
+            --version "${PROJECT_VERSION}" --stage "${PROJECT_BINARY_DIR}/wheel-stage" --out "${PROJECT_BINARY_DIR}/package"
+    DEPENDS brindle fennel gpu_inventory_tool quarry sorrel tansy ${python_sources} ${schemas}
+            "${PROJECT_SOURCE_DIR}/LICENSE" "${PROJECT_SOURCE_DIR}/THIRD_PARTY_NOTICES"
+    COMMENT "Building the Python wheel" VERBATIM)
+  add_custom_target(wheel DEPENDS "${wheel}")
 endfunction()

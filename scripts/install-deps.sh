@@ -11,6 +11,7 @@ packages=(
   opencl-headers ocl-icd-libopencl1 pocl-opencl-icd
   directx-headers-dev
   googletest libgtest-dev nlohmann-json3-dev python3-jsonschema
+  python3-build python3-hatchling python3-installer python3-venv python3-mypy
   clang libclang-rt-14-dev valgrind hyperfine time procps
 )
 

@@ -5,10 +5,13 @@ Xvfb picks itself, uses a Wine prefix of its own inside the build tree, and stop
 what it started: its Xvfb by process id and its prefix's wineserver.
 """
 
+import glob
+import importlib.util
 import json
 import os
 import shutil
 import subprocess
+import sys
 import tempfile
 import time
 
@@ -38,6 +41,25 @@ def work_dir():
 
 def exe(name):
     return os.path.join(bin_dir(), name)
+
+
+def install_wheel():
+    """The Python wheel installed by Debian's python3-installer into a fresh virtual environment
+    of this interpreter, which sees nothing else installed; returns the environment's folder."""
+    folder = tempfile.mkdtemp(prefix="python-package-", dir=work_dir())
+    subprocess.run([sys.executable, "-m", "venv", "--without-pip", folder], check=True)
+    python = os.path.join(folder, "bin", "python")
+    # The installer is the system's; the environment holds only what it installs.
+    installer = {"PYTHONPATH": os.path.dirname(os.path.dirname(importlib.util.find_spec("installer").origin))}
+    subprocess.run([python, "-m", "installer", os.environ["PROBES_WHEEL"]], check=True,
+                   env=dict(os.environ, **installer))
+    return folder
+
+
+def site_packages(environment):
+    """The environment's own site-packages folder."""
+    [folder] = glob.glob(os.path.join(environment, "lib", "python3*", "site-packages"))
+    return folder
 
 
 def start_xvfb():

@@ -2,10 +2,12 @@
 with its SHA256SUMS, LICENSE and THIRD_PARTY_NOTICES (made by the package target just before);
 and what `cmake --install` puts in a prefix, of the whole project and of inventory/ alone."""
 
+import base64
 import hashlib
 import os
 import re
 import subprocess
+import sys
 import tempfile
 import unittest
 import zipfile
@@ -20,7 +22,7 @@ EXECUTABLES = ("brindle", "fennel", "inventory", "quarry", "sorrel", "tansy")
 # The documentation ships whole: every page of docs/ and the picture the README shows.
 DOCS = ["docs/" + name for name in (
     "architecture.svg", "glossary.md", "handing-on-the-choice.md", "inventory.md", "library.md", "probes.md",
-    "shipping.md", "troubleshooting.md", "writing-a-parent.md")]
+    "python.md", "shipping.md", "troubleshooting.md", "writing-a-parent.md")]
 # Linked without symbols: a probe is about 210 KB so, inventory.exe about 570 KB.
 SIZE_LIMITS = {"brindle": 300 * 1024, "fennel": 300 * 1024, "quarry": 300 * 1024, "sorrel": 300 * 1024,
                "tansy": 300 * 1024, "inventory": 1024 * 1024}
@@ -91,6 +93,80 @@ class ArchiveTest(unittest.TestCase):
                 with self.subTest(page=page):
                     self.assertEqual(doc_links.problems(page, lambda path: archive.read(path) if path in names else None),
                                      [])
+
+
+# The wheel: the package's modules, the executables and schemas inside it, and its metadata.
+WHEEL_FILES = sorted(["gpu_inventory/" + name for name in (
+    "__init__.py", "__main__.py", "_command.py", "_document.py", "_errors.py", "_explain.py", "_model.py", "_run.py",
+    "_version.py", "py.typed")] + ["gpu_inventory/bin/%s.exe" % p for p in EXECUTABLES] + [
+    "gpu_inventory/schemas/%s.schema.json" % p for p in ("brindle", "fennel", "inventory", "quarry", "sorrel", "tansy")])
+
+
+def metadata_fields(text):
+    """The "Name: value" lines of a METADATA or WHEEL file, a list of values for each name."""
+    fields = {}
+    for line in text.split("\n\n")[0].splitlines():
+        name, _, value = line.partition(": ")
+        fields.setdefault(name, []).append(value)
+    return fields
+
+
+class WheelTest(unittest.TestCase):
+    def setUp(self):
+        self.path = os.environ["PROBES_WHEEL"]
+        self.wheel = zipfile.ZipFile(self.path)
+        self.addCleanup(self.wheel.close)
+        self.info = "gpu_inventory-%s.dist-info/" % VERSION
+
+    def test_the_wheel_holds_the_package_and_the_release_executables(self):
+        self.assertEqual(os.path.basename(self.path), "gpu_inventory-%s-py3-none-win_amd64.whl" % VERSION)
+        self.assertEqual(sorted(self.wheel.namelist()), sorted(WHEEL_FILES + [self.info + name for name in (
+            "METADATA", "WHEEL", "entry_points.txt", "RECORD", "licenses/LICENSE", "licenses/THIRD_PARTY_NOTICES")]))
+        with zipfile.ZipFile(os.environ["PROBES_PACKAGE"]) as archive:
+            for probe in EXECUTABLES:
+                self.assertEqual(self.wheel.read("gpu_inventory/bin/%s.exe" % probe),
+                                 archive.read("bin/%s.exe" % probe), probe)
+            for name in archive.namelist():
+                if name.startswith("schemas/"):
+                    self.assertEqual(self.wheel.read("gpu_inventory/" + name), archive.read(name), name)
+        for name in ("LICENSE", "THIRD_PARTY_NOTICES"):
+            with open(os.path.join(ROOT, name), "rb") as committed:
+                self.assertEqual(self.wheel.read(self.info + "licenses/" + name), committed.read(), name)
+        self.assertEqual(len({info.date_time for info in self.wheel.infolist()}), 1, "one fixed time")
+        self.assertEqual([name for name in self.wheel.namelist()
+                          if os.path.realpath(ROOT).encode() in self.wheel.read(name)], [])
+
+    def test_its_metadata_names_version_python_tag_and_licence(self):
+        metadata = metadata_fields(self.wheel.read(self.info + "METADATA").decode("utf-8"))
+        self.assertEqual((metadata["Name"], metadata["Version"], metadata["Requires-Python"]),
+                         (["gpu-inventory"], [VERSION], [">=3.8"]))
+        self.assertEqual((metadata["License-Expression"], metadata["License-File"]),
+                         (["MIT"], ["LICENSE", "THIRD_PARTY_NOTICES"]))
+        self.assertNotIn("Requires-Dist", metadata)
+        with open(os.path.join(ROOT, "inventory", "include", "gpu_inventory", "version.h")) as f:
+            self.assertIn('libraryVersion = "%s";' % VERSION, f.read())
+        self.assertIn('__version__ = "%s"' % VERSION, self.wheel.read("gpu_inventory/_version.py").decode())
+        wheel = metadata_fields(self.wheel.read(self.info + "WHEEL").decode("utf-8"))
+        self.assertEqual((wheel["Tag"], wheel["Root-Is-Purelib"]), (["py3-none-win_amd64"], ["false"]))
+        self.assertEqual(self.wheel.read(self.info + "entry_points.txt").decode(),
+                         "[console_scripts]\ngpu-inventory = gpu_inventory._command:main\n")
+        # Every file with its size and hash, as an installer checks them.
+        record = self.wheel.read(self.info + "RECORD").decode().splitlines()
+        self.assertEqual(sorted(line.split(",")[0] for line in record), sorted(self.wheel.namelist()))
+        for line in record:
+            name, digest, size = line.split(",")
+            if name != self.info + "RECORD":
+                data = self.wheel.read(name)
+                self.assertEqual((digest, int(size)), ("sha256=" + base64.urlsafe_b64encode(
+                    hashlib.sha256(data).digest()).rstrip(b"=").decode(), len(data)), name)
+
+    def test_the_installed_package_is_typed_for_python_3_8(self):
+        package = os.path.join(harness.site_packages(harness.install_wheel()), "gpu_inventory")
+        self.assertTrue(os.path.isfile(os.path.join(package, "py.typed")))
+        completed = subprocess.run([sys.executable, "-m", "mypy", "--strict", "--python-version", "3.8",
+                                    "--no-incremental", "--cache-dir", os.devnull, package],
+                                   stdout=subprocess.PIPE, stderr=subprocess.STDOUT, text=True, timeout=300)
+        self.assertEqual(completed.returncode, 0, completed.stdout)
 
 
 PACKAGE = "lib/cmake/gpu_inventory/"
