@@ -2,18 +2,22 @@
 the package and the licences and the version beside it, in a fresh folder, built there by
 Debian's standard front end (python3-build) and backend (python3-hatchling). Debian's hatchling
 names a dependency, editables, that only editable installs use and Debian leaves out: the
-dependency check is skipped. Every entry in the wheel carries one time (SOURCE_DATE_EPOCH,
-else the commit's), so that two builds of a commit are alike.
+dependency check is skipped; and its METADATA is given the version its fields need. Every
+entry in the wheel carries one time (SOURCE_DATE_EPOCH, else the commit's), so that two builds
+of a commit are alike.
 
 python3 build_wheel.py --bin FOLDER --schemas FOLDER --licence FILE... --version X.Y.Z
                        --stage FOLDER --out FOLDER
 """
 
 import argparse
+import base64
+import hashlib
 import os
 import shutil
 import subprocess
 import sys
+import zipfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 EXECUTABLES = ("brindle", "fennel", "inventory", "quarry", "sorrel", "tansy")
@@ -31,8 +35,11 @@ def stage(arguments):
     if os.path.exists(arguments.stage):
         shutil.rmtree(arguments.stage)
     package = os.path.join(arguments.stage, "src", "gpu_inventory")
-    shutil.copytree(os.path.join(HERE, "src", "gpu_inventory"), package,
-                    ignore=shutil.ignore_patterns("__pycache__", "*.pyc", "_version.py", "bin", "schemas"))
+    os.makedirs(package)
+    source = os.path.join(HERE, "src", "gpu_inventory")
+    for name in sorted(os.listdir(source)):  # the modules and the marker, nothing else lying there
+        if (name.endswith(".py") and name != "_version.py") or name == "py.typed":
+            shutil.copy(os.path.join(source, name), package)
     for name in ("pyproject.toml", "hatch_build.py"):
         shutil.copy(os.path.join(HERE, name), arguments.stage)
     for licence in arguments.licence:
@@ -44,6 +51,31 @@ def stage(arguments):
     with open(os.path.join(package, "_version.py"), "w", newline="\n") as f:
         f.write('"""The version of the package and of the executables it holds."""\n\n'
                 '__version__ = "%s"\n' % arguments.version)
+
+
+def with_metadata_2_4(wheel):
+    """Debian's hatchling writes License-Expression and License-File, fields of core metadata
+    2.4, under "Metadata-Version: 2.1", which validators refuse: METADATA is given the version
+    its fields need, and RECORD its new hash; every other entry stays as it is."""
+    with zipfile.ZipFile(wheel) as archive:
+        entries = [(info, archive.read(info)) for info in archive.infolist()]
+    names = [info.filename for info, _ in entries]
+    metadata = next(name for name in names if name.endswith(".dist-info/METADATA"))
+    record = next(name for name in names if name.endswith(".dist-info/RECORD"))
+    contents = dict((info.filename, data) for info, data in entries)
+    if not contents[metadata].startswith(b"Metadata-Version: 2.1\n"):
+        return
+    contents[metadata] = b"Metadata-Version: 2.4\n" + contents[metadata].split(b"\n", 1)[1]
+    digest = base64.urlsafe_b64encode(hashlib.sha256(contents[metadata]).digest()).rstrip(b"=")
+    lines = [b"%s,sha256=%s,%d" % (metadata.encode(), digest, len(contents[metadata]))
+             if line.startswith(metadata.encode() + b",") else line
+             for line in contents[record].split(b"\n")]
+    contents[record] = b"\n".join(lines)
+    rewritten = wheel + ".tmp"
+    with zipfile.ZipFile(rewritten, "w", compression=zipfile.ZIP_DEFLATED) as archive:
+        for info, _ in entries:
+            archive.writestr(info, contents[info.filename])
+    os.replace(rewritten, wheel)
 
 
 def main():
@@ -61,10 +93,11 @@ def main():
     if os.path.exists(os.path.join(arguments.out, wheel)):
         os.remove(os.path.join(arguments.out, wheel))
     env = dict(os.environ, SOURCE_DATE_EPOCH=commit_time(), PYTHONDONTWRITEBYTECODE="1")
-    subprocess.run([sys.executable, "-m", "build", "--wheel", "--no-isolation", "--skip-dependency-check", "--outdir", arguments.out,
-                    arguments.stage], env=env, check=True, stdout=subprocess.DEVNULL)
+    subprocess.run([sys.executable, "-m", "build", "--wheel", "--no-isolation", "--skip-dependency-check",
+                    "--outdir", arguments.out, arguments.stage], env=env, check=True, stdout=subprocess.DEVNULL)
     if not os.path.isfile(os.path.join(arguments.out, wheel)):
         sys.exit("build_wheel.py: no %s was built" % wheel)
+    with_metadata_2_4(os.path.join(arguments.out, wheel))
 
 
 if __name__ == "__main__":

@@ -12,7 +12,6 @@ import sys
 import tempfile
 import time
 import unittest
-from unittest import mock
 
 import harness
 
@@ -49,10 +48,10 @@ EXAMPLES = os.environ["PROBES_EXAMPLES"].split(os.pathsep)
 EXAMPLE = EXAMPLES[0]
 
 
-def setUpModule():
+def setUpModule(prefix_name="inventory"):
     global XVFB, DISPLAY, PREFIX, ADAPTER, DEVICES, STATE, CAPABILITIES_HERE, DXGI_INDEX
     XVFB, DISPLAY = harness.start_xvfb()
-    PREFIX = harness.make_prefix("inventory", DISPLAY)
+    PREFIX = harness.make_prefix(prefix_name, DISPLAY)
     env = harness.wine_env(PREFIX, DISPLAY)
     ADAPTER = harness.parse_document(harness.run(harness.exe("fennel.exe"), env=env)[0], "fennel")["adapters"][0]
     DEVICES = harness.parse_document(harness.run(harness.exe("quarry.exe"), env=env)[0], "quarry")["devices"]
@@ -101,10 +100,12 @@ def staged(fake=(), dll_dirs=(), folder_name="inventory with spaces "):
 
 
 def still_running(folder):
-    """The processes whose command line names the folder, after a moment to wind down."""
+    """The processes whose command line names the folder (as Linux or as Wine names it), after
+    a moment to wind down."""
     for _ in range(20):
         found = [line for line in subprocess.run(["ps", "-eo", "args"], stdout=subprocess.PIPE,
-                                                 text=True).stdout.splitlines() if folder in line]
+                                                 text=True).stdout.splitlines()
+                 if folder in line or windows_path(folder) in line]
         if not found:
             break
         time.sleep(0.1)
@@ -368,6 +369,12 @@ PYTHON_PICKS = [
 ]
 
 
+def machine_of_three(tansy):
+    """The stand-ins' variables for Fake GPU, Fake iGPU and the Basic Render Driver, with that tansy."""
+    return {"FAKE_PROBE_FENNEL": "say 0 " + FENNEL_THREE, "FAKE_PROBE_QUARRY": "say 0 " + QUARRY_TWO,
+            "FAKE_PROBE_BRINDLE": "say 0 " + NO_MATCH, "FAKE_PROBE_TANSY": "say 0 " + tansy}
+
+
 ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 # Every Python sample of the README and the docs, by its tag, each run below.
 SAMPLES = {"pick": "README.md", "example": "docs/python.md", "subprocess": "docs/python.md"}
@@ -421,8 +428,7 @@ class PythonSampleTest(unittest.TestCase):
     def test_the_plain_sample_takes_the_pick_for_its_needs(self):
         folder = staged(STAND_INS)
         for setting, tansy, picked, passed_over in PYTHON_PICKS:
-            extra = {"FAKE_PROBE_FENNEL": "say 0 " + FENNEL_THREE, "FAKE_PROBE_QUARRY": "say 0 " + QUARRY_TWO,
-                     "FAKE_PROBE_BRINDLE": "say 0 " + NO_MATCH, "FAKE_PROBE_TANSY": "say 0 " + tansy}
+            extra = machine_of_three(tansy)
             with self.subTest(setting=setting, picked=picked), \
                     graphics_settings({windows_path(self.python): setting} if setting else {}):
                 self.assertEqual(self.pick(self.under_wine(folder), extra), (picked + "\n", passed_over))
@@ -444,234 +450,6 @@ class PythonSampleTest(unittest.TestCase):
                 out, err = self.pick(program, extra, sample)
                 self.assertEqual(out, "no GPU: running on the CPU\n")
                 self.assertRegex(err, said)
-
-
-def passed_over(pick):
-    """The plain sample's lines for the candidates the pick passed over."""
-    return "".join("passed over %s: %s\n" % (c.adapter.name, ", ".join(c.reasons))
-                   for c in pick.candidates if not c.eligible)
-
-
-def table_opening(table):
-    """The table's lines before its rows: the pick and each adapter passed over."""
-    return "\n".join(line for line in table.splitlines() if line.startswith(("Pick: ", "Passed over: ")))
-
-
-# Options of the Python API, the same as inventory.exe's command line, over the stand-in machine,
-# and what the document's pick says it was asked.
-API_OPTIONS = [
-    ({}, [], ("highPerformance", True, [])),
-    ({"prefer": "minimum-power", "needs": ["memory=4GiB", "d3d11=11_0"]},
-     ["--prefer", "minimum-power", "--need", "memory=4GiB", "--need", "d3d11=11_0"],
-     ("minimumPower", True, ["memory=4294967296", "d3d11=11_0"])),
-    ({"user_choice": False, "needs": ["discrete", "vulkan", "opencl"]},
-     ["--ignore-user-choice", "--need", "discrete", "--need", "vulkan", "--need", "opencl"],
-     ("highPerformance", False, ["discrete", "vulkan", "opencl"])),
-    ({"timeout": 7.25, "needs": ("d3d12=12_2", "d3d11=12_1")}, ["--need", "d3d11=12_1", "--need", "d3d12=12_2"],
-     ("highPerformance", True, ["d3d11=12_1", "d3d12=12_2"])),
-]
-
-
-class PythonPackageTest(unittest.TestCase):
-    """The wheel, installed into a fresh environment, run through Wine as its launcher."""
-
-    @classmethod
-    def setUpClass(cls):
-        cls.environment = harness.install_wheel()
-        sys.path.insert(0, harness.site_packages(cls.environment))
-        import gpu_inventory
-        cls.api = gpu_inventory
-        cls.work = tempfile.mkdtemp(prefix="python-package-", dir=harness.work_dir())
-        cls.python = os.path.join(cls.work, "python.exe")  # the program whose graphics settings are read
-        shutil.copy(os.path.join(harness.fakes_dir(), "fake_probe.exe"), cls.python)
-
-    @classmethod
-    def tearDownClass(cls):
-        sys.path.remove(harness.site_packages(cls.environment))
-
-    def take(self, extra=None, **options):
-        options.setdefault("launcher", (harness.WINE,))
-        with mock.patch.dict(os.environ, harness.wine_env(PREFIX, DISPLAY, None, extra), clear=True):
-            return self.api.take_inventory(**options)
-
-    def failure(self, wanted, extra=None, **options):
-        with self.assertRaises(wanted) as caught:
-            self.take(extra, **options)
-        self.assertIsInstance(caught.exception, self.api.InventoryError)
-        return caught.exception
-
-    def test_the_installed_package_is_the_one_imported(self):
-        self.assertTrue(self.api.__file__.startswith(harness.site_packages(self.environment)), self.api.__file__)
-        self.assertEqual(self.api.__version__, os.environ["PROBES_VERSION"])
-
-    def test_the_bundled_inventory_on_the_real_adapter(self):
-        taken = self.take(needs=["d3d12"])
-        document = taken.document
-        self.assertEqual(taken.pick.adapter.position, document["pick"]["adapter"])
-        [adapter] = taken.adapters
-        entry = document["adapters"][0]
-        self.assertIs(adapter.entry, entry)
-        self.assertEqual((adapter.name, adapter.luid.low, adapter.luid.high, adapter.vendor_id, adapter.device_id),
-                         (ADAPTER["name"], ADAPTER["luidLowPart"], ADAPTER["luidHighPart"], ADAPTER["vendorId"],
-                          ADAPTER["deviceId"]))
-        self.assertEqual((adapter.integrated, adapter.software, adapter.dedicated_memory),
-                         (ADAPTER["isIntegratedGpu"], False, ADAPTER["dedicatedVideoMemory"]))
-        self.assertEqual((adapter.free_memory, adapter.vulkan_device, adapter.opencl),
-                         (entry["freeDedicatedMemory"], entry["preferredVulkanDevice"], entry["openclKind"]))
-        self.assertEqual((adapter.direct3d12_feature_level, adapter.shader_model),
-                         (CAPABILITIES_HERE["d3d12"]["featureLevel"], CAPABILITIES_HERE["d3d12"]["shaderModel"]))
-        self.assertIsNone(adapter.pci_location)  # Wine has no bus numbers
-        self.assertEqual(taken.compute_adapters, document["computeAdapters"])
-        self.assertEqual(taken.pick.explain(), table_opening(inventory(harness.bin_dir(), "--need", "d3d12")[0]))
-        with mock.patch.dict(os.environ, harness.wine_env(PREFIX, DISPLAY), clear=True):
-            self.assertEqual(self.api.pick(launcher=(harness.WINE,), needs=["d3d12"]), adapter)
-
-    def test_the_pick_over_a_machine_of_three(self):
-        folder = staged(STAND_INS)
-        program = windows_path(self.python)
-        for setting, tansy, picked, passed in PYTHON_PICKS:
-            extra = {"FAKE_PROBE_FENNEL": "say 0 " + FENNEL_THREE, "FAKE_PROBE_QUARRY": "say 0 " + QUARRY_TWO,
-                     "FAKE_PROBE_BRINDLE": "say 0 " + NO_MATCH, "FAKE_PROBE_TANSY": "say 0 " + tansy}
-            with self.subTest(setting=setting, picked=picked), \
-                    graphics_settings({program: setting} if setting else {}):
-                taken = self.take(extra, bin_dir=folder, needs=["d3d12=12_0", "shader-model=6.2"], program=program)
-                adapter = taken.pick.adapter
-                self.assertEqual("LUID %s" % adapter.luid if adapter else "no GPU: running on the CPU", picked)
-                self.assertEqual(passed_over(taken.pick), passed)
-                self.assertEqual(taken.pick.because, taken.document["pick"]["because"])
-                table = inventory(folder, "--need", "d3d12=12_0", "--need", "shader-model=6.2", "--program", program,
-                                  extra=extra)[0]
-                self.assertEqual(taken.pick.explain(), table_opening(table))
-        extra = {"FAKE_PROBE_FENNEL": "say 0 " + FENNEL_THREE, "FAKE_PROBE_QUARRY": "say 0 " + QUARRY_TWO,
-                 "FAKE_PROBE_BRINDLE": "say 0 " + NO_MATCH, "FAKE_PROBE_TANSY": "say 0 " + TANSY_OLD_IGPU}
-        with graphics_settings({program: "GpuPreference=2;"}):
-            for options, args, asked in API_OPTIONS:
-                with self.subTest(options=options):
-                    taken = self.take(extra, bin_dir=folder, program=program, **options)
-                    table = inventory(folder, "--program", program, *args, extra=extra)[0]
-                    self.assertEqual(taken.pick.explain(), table_opening(table))
-                    pick = taken.document["pick"]
-                    self.assertEqual((pick["prefer"], pick["userChoice"], pick["needs"]), asked)
-                    self.assertEqual((taken.pick.prefer, taken.pick.user_choice, list(taken.pick.needs)), asked)
-                    self.assertEqual([(c.adapter.position, c.eligible, list(c.reasons)) for c in taken.pick.candidates],
-                                     [(c["adapter"], c["eligible"], c["reasons"]) for c in pick["candidates"]])
-                    self.assertEqual([a.luid for a in taken.adapters],
-                                     [self.api.Luid(*FAKE_GPU), self.api.Luid(*IGPU_LUID),
-                                      self.api.Luid(*BASIC_RENDER_LUID)])
-                    self.assertEqual([a.software for a in taken.adapters], [False, False, True])
-
-    def package_sample(self, tag, folder, program, extra):
-        """What the sample prints (standard output, standard error), run by the installed
-        package's interpreter with the stand-ins' folder, the program and Wine as its launcher."""
-        script = os.path.join(self.work, tag + ".py")
-        with open(script, "w") as f:
-            f.write("import functools, gpu_inventory\n"
-                    "for name in ('pick', 'take_inventory'):\n"
-                    "    setattr(gpu_inventory, name, functools.partial(getattr(gpu_inventory, name), launcher=(%r,),"
-                    " bin_dir=%r, program=%r))\n" % (harness.WINE, folder, program))
-            f.write(python_sample(tag))
-        completed = subprocess.run([os.path.join(self.environment, "bin", "python"), script], stdout=subprocess.PIPE,
-                                   stderr=subprocess.PIPE, env=harness.wine_env(PREFIX, DISPLAY, None, extra),
-                                   timeout=300)
-        self.assertEqual(completed.returncode, 0, completed.stderr)
-        return completed.stdout.decode(), completed.stderr.decode()
-
-    def test_the_samples_take_the_pick_for_their_needs(self):
-        folder = staged(STAND_INS)
-        program = windows_path(self.python)
-        for setting, tansy, picked, _ in PYTHON_PICKS:
-            extra = {"FAKE_PROBE_FENNEL": "say 0 " + FENNEL_THREE, "FAKE_PROBE_QUARRY": "say 0 " + QUARRY_TWO,
-                     "FAKE_PROBE_BRINDLE": "say 0 " + NO_MATCH, "FAKE_PROBE_TANSY": "say 0 " + tansy}
-            with self.subTest(setting=setting, picked=picked), \
-                    graphics_settings({program: setting} if setting else {}):
-                self.assertEqual(self.package_sample("pick", folder, program, extra), (picked + "\n", ""))
-                table = inventory(folder, "--need", "d3d12=12_0", "--need", "shader-model=6.2", "--program", program,
-                                  extra=extra)[0]
-                self.assertEqual(self.package_sample("example", folder, program, extra),
-                                 (picked + "\n", table_opening(table) + "\n"))
-        out, err = self.package_sample("example", staged({"fennel": "fake"}), program, {"FAKE_PROBE_FENNEL": "crash"})
-        self.assertEqual(out, "no GPU: running on the CPU\n")
-        self.assertRegex(err, r"^no GPU inventory: no adapter list: fennel crashed: .*0xC0000005")
-
-    def test_each_failure_is_its_exception(self):
-        fennel_crashes = staged({"fennel": "fake"})
-        standing_in = staged({"inventory": "fake"})
-        answer = document(harness.bin_dir())[0]
-        said = inventory(harness.bin_dir(), "--need", "bogus")[2].decode().rstrip()
-        error = self.failure(self.api.InventoryUsageError, needs=["bogus"])
-        self.assertEqual(str(error), said)
-        self.assertRegex(str(error), r"^inventory: --need: .*bogus")
-        error = self.failure(self.api.NoAdapterList, {"FAKE_PROBE_FENNEL": "crash"}, bin_dir=fennel_crashes)
-        self.assertEqual((error.outcome, error.document["fennel"]["outcome"]), ("crashed", "crashed"))
-        self.assertRegex(error.problem, "0xC0000005")
-        error = self.failure(self.api.NoAdapterList, {"FAKE_PROBE_FENNEL": "hang"}, bin_dir=fennel_crashes,
-                             timeout=1.5)  # each probe run's limit
-        self.assertEqual((error.outcome, error.problem), ("timedOut", "no answer within 1.5 s"))
-        error = self.failure(self.api.InventoryNotFound, bin_dir=os.path.join(self.work, "none"))
-        self.assertIsInstance(error.__cause__, FileNotFoundError)
-        error = self.failure(self.api.InventoryNotFound, launcher=(os.path.join(self.work, "no-wine"),))
-        self.assertIsInstance(error.__cause__, OSError)
-        exit_0 = json.dumps(dict(answer, fennel=dict(answer["fennel"], outcome="crashed")))
-        for mode in ("junk", "silent", "crash", "say 0 []", 'say 0 {"schema":3}', "say 1 " + json.dumps(answer),
-                     "say 0 " + exit_0, "say 0 " + json.dumps(dict(answer, adapters={}))):
-            with self.subTest(mode=mode[:30]):
-                self.failure(self.api.InvalidDocument, {"FAKE_PROBE_INVENTORY": mode}, bin_dir=standing_in)
-        with self.subTest("the stand-in answers"):
-            self.assertEqual(self.take({"FAKE_PROBE_INVENTORY": "say 0 " + json.dumps(answer)},
-                                       bin_dir=standing_in).document, answer)
-
-    def test_a_hung_inventory_is_ended_at_the_last_resort_limit(self):
-        for name, fake, extra in (("inventory.exe hung", {"inventory": "fake"}, {"FAKE_PROBE_INVENTORY": "spawn-hang"}),
-                                  ("fennel hung", {"fennel": "fake"}, {"FAKE_PROBE_FENNEL": "spawn-hang"})):
-            with self.subTest(name):
-                folder = staged(fake)
-                started = time.monotonic()
-                error = self.failure(self.api.InventoryTimeout, extra, bin_dir=folder, limit=3)
-                self.assertEqual(error.limit, 3)
-                self.assertLess(time.monotonic() - started, 3 + 2 * 5 + 5)
-                self.assertEqual(still_running(folder), [])
-
-    def test_the_arguments_are_checked_before_a_run(self):
-        for options, wanted in (({"needs": "d3d12"}, TypeError), ({"needs": [12]}, TypeError),
-                                ({"timeout": "30"}, TypeError), ({"timeout": True}, TypeError),
-                                ({"timeout": float("nan")}, ValueError), ({"limit": 0}, ValueError),
-                                ({"launcher": "wine"}, TypeError), ({"prefer": None}, TypeError)):
-            with self.subTest(options=options), self.assertRaises(wanted):
-                self.api.take_inventory(bin_dir=os.path.join(self.work, "none"), **options)
-        self.assertEqual(self.api.worst_case_seconds(30), 34 * 35)  # the docs' formula with 64 adapters
-        self.assertEqual(self.api.worst_case_seconds(10, adapters=1), 2 * 15)
-
-    def test_a_luid_as_windows_holds_it(self):
-        for low, high, value in ((0, 0, 0), (1008, 0, 1008), (4294967295, -7, -6 * 2 ** 32 - 1),
-                                 (0, -2 ** 31, -2 ** 63), (4294967295, 2 ** 31 - 1, 2 ** 63 - 1), (5, 1, 2 ** 32 + 5)):
-            with self.subTest(low=low, high=high):
-                luid = self.api.Luid(low, high)
-                self.assertEqual((int(luid), str(luid)), (value, "%d:%d" % (low, high)))
-                self.assertEqual(self.api.Luid.from_int(value), luid)
-        for value in (2 ** 63, -2 ** 63 - 1):
-            with self.assertRaises(ValueError):
-                self.api.Luid.from_int(value)
-
-    def test_the_command_passes_inventory_through(self):
-        python = os.path.join(self.environment, "bin", "python")
-        env = harness.wine_env(PREFIX, DISPLAY, None, {"GPU_INVENTORY_LAUNCHER": harness.WINE})
-        for command, code, out, err in (
-                ([python, "-m", "gpu_inventory", "--version"], 0, "inventory %s\n" % os.environ["PROBES_VERSION"], ""),
-                ([os.path.join(self.environment, "bin", "gpu-inventory"), "--prefer", "fast"], 2, "",
-                 "inventory: --prefer needs high-performance or minimum-power"),
-                ([python, "-m", "gpu_inventory", "--json", "--need", "d3d12"], 0, '{"schema":2,', "")):
-            with self.subTest(command=command[1:]):
-                completed = subprocess.run(command, env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                                           timeout=300)
-                self.assertEqual(completed.returncode, code, completed.stderr)
-                self.assertTrue(completed.stdout.decode().startswith(out), completed.stdout[:200])
-                self.assertTrue(completed.stderr.decode().startswith(err), completed.stderr[:200])
-                if code == 0 and out.startswith("{"):
-                    harness.parse_document(completed.stdout, "inventory")
-        env["GPU_INVENTORY_LAUNCHER"] = os.path.join(self.work, "no-wine")
-        completed = subprocess.run([python, "-m", "gpu_inventory"], env=env, stderr=subprocess.PIPE, timeout=60)
-        self.assertEqual(completed.returncode, 1)
-        self.assertRegex(completed.stderr.decode(), "^gpu-inventory: .*no-wine could not be started")
 
 
 # (what quarry does, what brindle does, quarry's (outcome, exit code, problem pattern), brindle's);

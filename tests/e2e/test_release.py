@@ -138,8 +138,10 @@ class WheelTest(unittest.TestCase):
 
     def test_its_metadata_names_version_python_tag_and_licence(self):
         metadata = metadata_fields(self.wheel.read(self.info + "METADATA").decode("utf-8"))
-        self.assertEqual((metadata["Name"], metadata["Version"], metadata["Requires-Python"]),
-                         (["gpu-inventory"], [VERSION], [">=3.8"]))
+        self.assertEqual((metadata["Metadata-Version"], metadata["Name"], metadata["Version"],
+                          metadata["Requires-Python"]), (["2.4"], ["gpu-inventory"], [VERSION], [">=3.8"]))
+        # With License-Expression, a licence classifier is refused by the package index.
+        self.assertEqual([c for c in metadata["Classifier"] if c.startswith("License ::")], [])
         self.assertEqual((metadata["License-Expression"], metadata["License-File"]),
                          (["MIT"], ["LICENSE", "THIRD_PARTY_NOTICES"]))
         self.assertNotIn("Requires-Dist", metadata)

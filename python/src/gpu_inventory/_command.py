@@ -11,13 +11,18 @@ from typing import List, Optional
 from ._run import BIN_DIR
 
 
-def _exit_status(code: int) -> int:
-    return 128 - code if code < 0 else code  # ended by a signal, as a shell says it
+def exit_status(code: int, windows: bool = os.name == "nt") -> int:
+    """The child's exit code as this process's own: on Windows an NTSTATUS such as 0xC0000005
+    made the signed value that sys.exit takes; elsewhere an end by a signal as a shell says it."""
+    if windows:
+        return code - (1 << 32) if code >= 1 << 31 else code
+    return 128 - code if code < 0 else code
 
 
 def main(arguments: Optional[List[str]] = None) -> int:
     executable = os.path.join(BIN_DIR, "inventory.exe")
-    command = shlex.split(os.environ.get("GPU_INVENTORY_LAUNCHER", "")) + [executable]
+    launcher = shlex.split(os.environ.get("GPU_INVENTORY_LAUNCHER", ""), posix=os.name != "nt")
+    command = launcher + [executable]
     command += sys.argv[1:] if arguments is None else arguments
     try:
         process = subprocess.Popen(command)
@@ -25,10 +30,10 @@ def main(arguments: Optional[List[str]] = None) -> int:
         print("gpu-inventory: %s could not be started: %s" % (command[0], error), file=sys.stderr)
         return 1  # as inventory.exe without an inventory
     try:
-        return _exit_status(process.wait())
+        return exit_status(process.wait())
     except KeyboardInterrupt:  # the console's Ctrl+C reached inventory.exe too: it ends its probes
         try:
-            return _exit_status(process.wait(timeout=10))
+            return exit_status(process.wait(timeout=10))
         except subprocess.TimeoutExpired:
             process.kill()
-            return _exit_status(process.wait())
+            return exit_status(process.wait())

@@ -28,7 +28,7 @@ def parse_output(output: bytes) -> Dict[str, Any]:
     try:
         document = json.loads(output.decode("utf-8"), object_pairs_hook=_unique_keys,
                                parse_constant=_no_constant)
-    except ValueError as error:  # UnicodeDecodeError and json.JSONDecodeError among them
+    except (ValueError, RecursionError) as error:  # UnicodeDecodeError, JSONDecodeError, too deep
         raise InvalidDocument("inventory.exe printed no JSON document: %s" % error) from None
     if not isinstance(document, dict):
         raise InvalidDocument("inventory.exe printed JSON that is not an object")
@@ -72,11 +72,16 @@ def _adapter(entry: Any, position: int) -> Adapter:
         parts = [optional(state, key, int, where + ".state") for key in ("pciBus", "pciDevice", "pciFunction")]
         if parts[0] is not None and parts[1] is not None and parts[2] is not None:
             pci = (parts[0], parts[1], parts[2])
+        for key in ("localBudget", "nonLocalBudget"):  # the memory a shared-memory adapter has
+            optional(state, key, int, where + ".state")
     capabilities = optional(entry, "capabilities", dict, where)
     d3d12 = optional(capabilities, "d3d12", dict, where + ".capabilities") if capabilities else None
-    if capabilities is not None:
-        optional(capabilities, "d3d11", dict, where + ".capabilities")
+    d3d11 = optional(capabilities, "d3d11", dict, where + ".capabilities") if capabilities else None
+    if d3d11 is not None:
+        optional(d3d11, "featureLevel", str, where + ".capabilities.d3d11")
     at = where + ".capabilities.d3d12"
+    if d3d12 is not None:
+        optional(d3d12, "uma", bool, at)
     return Adapter(
         position=position,
         name=field(fennel, "name", str, where + ".adapter"),

@@ -9,6 +9,7 @@ if TYPE_CHECKING:
 
 _ORDER_WORDS = {"minimumPower": "minimum-power"}  # else "high-performance"
 _CONTROL = re.compile("[\x00-\x1f\x7f]")
+_DIGITS = re.compile("[0-9]+")
 
 
 def _one_line(text: str) -> str:
@@ -97,7 +98,7 @@ def _reason_words(adapter: "Adapter", needs: List[str], reason: str) -> str:
         needed = _need(needs, "memory")
         return "%s of memory for a program, less than the %s needed" % (
             _amount_text(memory_for_program(entry), False),
-            _amount_text(int(needed) if needed and needed.isdigit() else 0, True))
+            _amount_text(int(needed) if needed and _DIGITS.fullmatch(needed) else 0, True))
     if reason == "direct3d11LevelBelow":
         return _level_below("Direct3D 11", d3d11.get("featureLevel"), _need(needs, "d3d11"))
     if reason == "direct3d12LevelBelow":

@@ -8,6 +8,7 @@ import os
 import signal
 import subprocess
 import threading
+import time
 from typing import Any, Dict, Iterable, List, Optional, Sequence, Tuple, Union
 
 from ._document import parse_output, read_inventory
@@ -18,7 +19,9 @@ PathText = Union[str, "os.PathLike[str]"]
 BIN_DIR = os.path.join(os.path.dirname(os.path.abspath(__file__)), "bin")
 MOST_ADAPTERS = 64  # the most adapters an inventory reads: fennel's answer holds no more
 ENDING_GRACE = 5.0  # seconds for an ended process to go, and for its output to close
-_CREATE_NO_WINDOW = 0x08000000
+WAIT_STEP = 0.25  # seconds between looks at the run, for Ctrl+C
+WINDOWS = os.name == "nt"
+CREATE_NO_WINDOW = 0x08000000
 
 
 def worst_case_seconds(timeout: float, adapters: int = MOST_ADAPTERS) -> float:
@@ -66,10 +69,10 @@ def command_line(executable: str, *, timeout: float, prefer: str, needs: Sequenc
     return command
 
 
-def _end(process: "subprocess.Popen[bytes]") -> None:
-    """Ends the process and, on Windows, through inventory.exe's jobs, every probe it started;
-    elsewhere the process group the launcher started. Waits a moment for the output to close."""
-    if os.name == "nt":
+def _end(process: "subprocess.Popen[bytes]", windows: bool) -> None:
+    """Ends the process: on Windows inventory.exe alone, whose jobs then end every probe it
+    started; elsewhere the process group the launcher started. Waits a moment for it to go."""
+    if windows:
         process.kill()
     else:
         try:
@@ -79,19 +82,20 @@ def _end(process: "subprocess.Popen[bytes]") -> None:
     try:
         process.communicate(timeout=ENDING_GRACE)
     except subprocess.TimeoutExpired:  # something it started still holds the output: let it be
-        for pipe in (process.stdout, process.stderr):
-            if pipe:
-                pipe.close()
+        if not windows:  # on Windows a reader thread holds each pipe: closing one would wait for it
+            for pipe in (process.stdout, process.stderr):
+                if pipe:
+                    pipe.close()
     try:
         process.wait(timeout=ENDING_GRACE)
     except subprocess.TimeoutExpired:  # stuck inside a driver: Windows ends it when it lets go
         pass
 
 
-def _run(command: List[str], limit: float) -> Tuple[int, bytes, bytes]:
+def _run(command: List[str], limit: float, windows: bool = WINDOWS) -> Tuple[int, bytes, bytes]:
     options: Dict[str, Any] = {}
-    if os.name == "nt":
-        options["creationflags"] = _CREATE_NO_WINDOW  # no console window flashes up
+    if windows:
+        options["creationflags"] = CREATE_NO_WINDOW  # no console window flashes up
     else:
         options["start_new_session"] = True  # a group of its own, to end what the launcher started
     try:
@@ -99,14 +103,23 @@ def _run(command: List[str], limit: float) -> Tuple[int, bytes, bytes]:
                                    stderr=subprocess.PIPE, **options)
     except OSError as error:
         raise InventoryNotFound("%s could not be started: %s" % (command[0], error)) from error
+    deadline = time.monotonic() + limit
     try:
-        out, err = process.communicate(timeout=limit)
-    except subprocess.TimeoutExpired:
-        _end(process)
-        raise InventoryTimeout("inventory.exe took more than %s s, the last-resort limit; it was ended"
-                               % _seconds_text(limit), limit) from None
+        while True:
+            # In short steps: on Windows a wait for the output cannot be interrupted, and Ctrl+C
+            # must still end the run at once.
+            try:
+                out, err = process.communicate(timeout=min(WAIT_STEP, max(deadline - time.monotonic(), 0)))
+                break
+            except subprocess.TimeoutExpired:
+                if time.monotonic() >= deadline:
+                    _end(process, windows)
+                    raise InventoryTimeout("inventory.exe took more than %s s, the last-resort limit; it was ended"
+                                           % _seconds_text(limit), limit) from None
+    except InventoryTimeout:
+        raise
     except BaseException:  # KeyboardInterrupt: leave nothing running
-        _end(process)
+        _end(process, windows)
         raise
     return process.returncode, out, err
 
@@ -138,8 +151,10 @@ def take_inventory(*, timeout: float = 30.0, prefer: str = "high-performance", n
     """
     seconds = _real(timeout, "timeout")
     whole = worst_case_seconds(seconds) if limit is None else _real(limit, "limit")
-    if whole <= 0:
-        raise ValueError("limit is a positive number of seconds, not %r" % (limit,))
+    if seconds <= 0 or whole <= 0:
+        raise ValueError("timeout and limit are positive numbers of seconds, not %r and %r" % (timeout, limit))
+    if not isinstance(user_choice, bool):
+        raise TypeError("user_choice is True or False, not %r" % (user_choice,))
     whole = min(whole, threading.TIMEOUT_MAX)  # the longest wait Python's own waits take
     folder = BIN_DIR if bin_dir is None else os.fspath(bin_dir)
     executable = os.path.join(folder, "inventory.exe")
@@ -152,17 +167,17 @@ def take_inventory(*, timeout: float = 30.0, prefer: str = "high-performance", n
     if code == 2:
         raise InventoryUsageError(_stderr_text(err))
     if not out.strip():
-        raise InvalidDocument("inventory.exe printed nothing (exit code %s): %s" % (_exit_text(code), _stderr_text(err)))
+        raise InvalidDocument("inventory.exe printed nothing (exit code %s): %s"
+                              % (_exit_text(code), _stderr_text(err)))
     document = parse_output(out)
     fennel = document.get("fennel")
     outcome = fennel.get("outcome") if isinstance(fennel, dict) else None
-    if not isinstance(outcome, str):
+    if not isinstance(fennel, dict) or not isinstance(outcome, str):
         raise InvalidDocument("fennel.outcome is not a string")
     if code == 1 and outcome != "answered":
-        assert isinstance(fennel, dict)
-        problem = fennel.get("problem")
-        raise NoAdapterList("no adapter list: fennel %s%s" % (outcome, ": " + problem if isinstance(problem, str) else ""),
-                            outcome, problem if isinstance(problem, str) else None, document)
+        problem = fennel.get("problem") if isinstance(fennel.get("problem"), str) else None
+        raise NoAdapterList("no adapter list: fennel %s%s" % (outcome, ": " + problem if problem else ""),
+                            outcome, problem, document)
     if code != 0 or outcome != "answered":
         raise InvalidDocument("exit code %s with fennel %s" % (_exit_text(code), outcome))
     return read_inventory(document)
