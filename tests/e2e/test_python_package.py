@@ -6,9 +6,11 @@ is no inventory."""
 import json
 import os
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import unittest
 from unittest import mock
@@ -216,6 +218,8 @@ class PythonPackageTest(unittest.TestCase):
             if any("--fake hang" in line for line in still_running(folder)):
                 break
             time.sleep(0.2)
+        else:
+            self.fail("the hung probe's grandchild never started")
         process.kill()
         process.wait()
         self.assertEqual(still_running(folder), [])
@@ -224,37 +228,58 @@ class PythonPackageTest(unittest.TestCase):
         for options, wanted in (({"needs": "d3d12"}, TypeError), ({"needs": [12]}, TypeError),
                                 ({"timeout": "30"}, TypeError), ({"timeout": True}, TypeError),
                                 ({"timeout": float("nan")}, ValueError), ({"limit": 0}, ValueError),
-                                ({"timeout": -10}, ValueError), ({"user_choice": "false"}, TypeError),
+                                ({"timeout": -1}, ValueError), ({"timeout": 0, "limit": 10}, ValueError),
+                                ({"user_choice": "false"}, TypeError),
                                 ({"launcher": "wine"}, TypeError), ({"prefer": None}, TypeError)):
             with self.subTest(options=options), self.assertRaises(wanted):
                 self.api.take_inventory(bin_dir=os.path.join(self.work, "none"), **options)
         self.assertEqual(self.api.worst_case_seconds(30), 34 * 35)  # the docs' formula with 64 adapters
         self.assertEqual(self.api.worst_case_seconds(10, adapters=1), 2 * 15)
 
-    def test_on_windows_inventory_alone_is_ended_and_its_output_left_to_its_readers(self):
-        from gpu_inventory import _run
-        started = []
+    def test_a_hung_run_is_ended_as_each_system_needs(self):
+        """A stand-in Popen for an inventory.exe that never ends: on Windows it alone is killed,
+        its output left to the thread reading it, which ends when the kill closes the output;
+        elsewhere its process group is killed and the output closed."""
+        from gpu_inventory import _command, _run
 
-        class HungProcess:  # what Popen gives on Windows for an inventory.exe that never ends
-            pid, stdout, stderr = 4, mock.Mock(), mock.Mock()
+        class HungProcess:
             def __init__(self, command, **options):
-                started.append(options)
-                self.kill = mock.Mock()
-            def communicate(self, timeout):
-                raise subprocess.TimeoutExpired("inventory.exe", timeout)
-            def wait(self, timeout):
+                self.options, self.pid, self.returncode = options, 4321, None
+                self.stdout, self.stderr, self.killed = mock.Mock(), mock.Mock(), threading.Event()
+                self.kill = mock.Mock(side_effect=self.killed.set)
+                started.append(self)
+
+            def communicate(self, timeout=None):
+                if not self.killed.wait(timeout):  # no timeout: the reading thread, until the kill
+                    raise subprocess.TimeoutExpired("inventory.exe", timeout)
+                return b"", b""
+
+            def wait(self, timeout=None):
                 return 1
 
-        with mock.patch.object(_run.subprocess, "Popen", HungProcess), mock.patch.object(_run, "ENDING_GRACE", 0):
-            with self.assertRaises(self.api.InventoryTimeout):
-                _run._run(["inventory.exe"], 0.3, windows=True)
-        [options] = started
-        self.assertEqual(options["creationflags"], 0x08000000)  # CREATE_NO_WINDOW
-        self.assertNotIn("start_new_session", options)
-        HungProcess.stdout.close.assert_not_called()  # a reader thread holds it: closing would wait
+        for windows in (True, False):
+            started = []
+            with self.subTest(windows=windows), mock.patch.object(_run.subprocess, "Popen", HungProcess), \
+                    mock.patch.object(_run.os, "killpg") as killpg, mock.patch.object(_run, "ENDING_GRACE", 0.5):
+                begun = time.monotonic()
+                with self.assertRaises(self.api.InventoryTimeout):
+                    _run._run(["inventory.exe"], 0.6, windows=windows)
+                self.assertGreaterEqual(time.monotonic() - begun, 0.6)
+                [process] = started
+                pipes = {"stdin": subprocess.DEVNULL, "stdout": subprocess.PIPE, "stderr": subprocess.PIPE}
+                if windows:
+                    self.assertEqual(process.options, dict(pipes, creationflags=0x08000000))  # CREATE_NO_WINDOW
+                    process.kill.assert_called_once_with()
+                    killpg.assert_not_called()
+                    process.stdout.close.assert_not_called()  # its reader holds it: closing would wait
+                else:
+                    self.assertEqual(process.options, dict(pipes, start_new_session=True))
+                    killpg.assert_called_once_with(4321, signal.SIGKILL)
+                    process.kill.assert_not_called()
+                    process.stdout.close.assert_called_once_with()  # the kill left it open here
         for code, windows, status in ((0xC0000005, True, -1073741819), (0xC000013A, True, -1073741510),
-                                      (2, True, 2), (0x7FFFFFFF, True, 0x7FFFFFFF), (-9, False, 137), (1, False, 1)):
-            from gpu_inventory import _command
+                                      (0x80000000, True, -2 ** 31), (0xFFFFFFFF, True, -1), (2, True, 2),
+                                      (0x7FFFFFFF, True, 0x7FFFFFFF), (-9, False, 137), (1, False, 1)):
             self.assertEqual(_command.exit_status(code, windows), status, hex(code))
 
     def test_the_memory_a_program_has_in_the_table_s_words(self):

@@ -21,7 +21,8 @@ def exit_status(code: int, windows: bool = os.name == "nt") -> int:
 
 def main(arguments: Optional[List[str]] = None) -> int:
     executable = os.path.join(BIN_DIR, "inventory.exe")
-    launcher = shlex.split(os.environ.get("GPU_INVENTORY_LAUNCHER", ""), posix=os.name != "nt")
+    launcher = [token[1:-1] if len(token) > 1 and token[0] == token[-1] == '"' else token  # Windows keeps quotes
+                for token in shlex.split(os.environ.get("GPU_INVENTORY_LAUNCHER", ""), posix=os.name != "nt")]
     command = launcher + [executable]
     command += sys.argv[1:] if arguments is None else arguments
     try:

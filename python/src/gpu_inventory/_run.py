@@ -69,20 +69,24 @@ def command_line(executable: str, *, timeout: float, prefer: str, needs: Sequenc
     return command
 
 
-def _end(process: "subprocess.Popen[bytes]", windows: bool) -> None:
+def _end(process: "subprocess.Popen[bytes]", windows: bool, reader: Optional[threading.Thread] = None) -> None:
     """Ends the process: on Windows inventory.exe alone, whose jobs then end every probe it
     started; elsewhere the process group the launcher started. Waits a moment for it to go."""
     if windows:
         process.kill()
+        # The reader thread has the pipes; something inventory.exe started outside its jobs may
+        # hold them open: the thread is then left to end with it.
+        deadline = time.monotonic() + ENDING_GRACE
+        while reader is not None and reader.is_alive() and time.monotonic() < deadline:
+            time.sleep(WAIT_STEP)
     else:
         try:
             os.killpg(process.pid, signal.SIGKILL)
         except OSError:  # already gone
             pass
-    try:
-        process.communicate(timeout=ENDING_GRACE)
-    except subprocess.TimeoutExpired:  # something it started still holds the output: let it be
-        if not windows:  # on Windows a reader thread holds each pipe: closing one would wait for it
+        try:
+            process.communicate(timeout=ENDING_GRACE)
+        except subprocess.TimeoutExpired:  # something it started still holds the output: let it be
             for pipe in (process.stdout, process.stderr):
                 if pipe:
                     pipe.close()
@@ -90,6 +94,42 @@ def _end(process: "subprocess.Popen[bytes]", windows: bool) -> None:
         process.wait(timeout=ENDING_GRACE)
     except subprocess.TimeoutExpired:  # stuck inside a driver: Windows ends it when it lets go
         pass
+
+
+def _output_posix(process: "subprocess.Popen[bytes]", deadline: float) -> Optional[Tuple[bytes, bytes]]:
+    """The whole output, or None past the deadline; in short steps, so that Ctrl+C is heard."""
+    while True:
+        try:
+            return process.communicate(timeout=min(WAIT_STEP, max(deadline - time.monotonic(), 0)))
+        except subprocess.TimeoutExpired:
+            if time.monotonic() >= deadline:
+                return None
+
+
+def _output_windows(process: "subprocess.Popen[bytes]", deadline: float,
+                    reader_started: List[threading.Thread]) -> Optional[Tuple[bytes, bytes]]:
+    """The same on Windows, where a wait inside communicate() cannot be interrupted and Ctrl+C
+    there can leave it waiting for the process to end on its own: a thread of its own reads,
+    and this one only sleeps, where Ctrl+C is heard."""
+    outcome: Dict[str, Any] = {}
+
+    def read() -> None:
+        try:
+            outcome["output"] = process.communicate()
+        except BaseException as error:  # handed to the waiting thread
+            outcome["error"] = error
+
+    reader = threading.Thread(target=read, name="inventory.exe output", daemon=True)
+    reader_started.append(reader)
+    reader.start()
+    while reader.is_alive():
+        if time.monotonic() >= deadline:
+            return None
+        time.sleep(min(WAIT_STEP, max(deadline - time.monotonic(), 0)))
+    if "error" in outcome:
+        raise outcome["error"]
+    output: Tuple[bytes, bytes] = outcome["output"]
+    return output
 
 
 def _run(command: List[str], limit: float, windows: bool = WINDOWS) -> Tuple[int, bytes, bytes]:
@@ -104,24 +144,17 @@ def _run(command: List[str], limit: float, windows: bool = WINDOWS) -> Tuple[int
     except OSError as error:
         raise InventoryNotFound("%s could not be started: %s" % (command[0], error)) from error
     deadline = time.monotonic() + limit
+    readers: List[threading.Thread] = []
     try:
-        while True:
-            # In short steps: on Windows a wait for the output cannot be interrupted, and Ctrl+C
-            # must still end the run at once.
-            try:
-                out, err = process.communicate(timeout=min(WAIT_STEP, max(deadline - time.monotonic(), 0)))
-                break
-            except subprocess.TimeoutExpired:
-                if time.monotonic() >= deadline:
-                    _end(process, windows)
-                    raise InventoryTimeout("inventory.exe took more than %s s, the last-resort limit; it was ended"
-                                           % _seconds_text(limit), limit) from None
-    except InventoryTimeout:
-        raise
+        output = _output_windows(process, deadline, readers) if windows else _output_posix(process, deadline)
     except BaseException:  # KeyboardInterrupt: leave nothing running
-        _end(process, windows)
+        _end(process, windows, readers[0] if readers else None)
         raise
-    return process.returncode, out, err
+    if output is None:
+        _end(process, windows, readers[0] if readers else None)
+        raise InventoryTimeout("inventory.exe took more than %s s, the last-resort limit; it was ended"
+                               % _seconds_text(limit), limit)
+    return process.returncode, output[0], output[1]
 
 
 def _exit_text(code: int) -> str:
