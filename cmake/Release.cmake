@@ -67,8 +67,16 @@ function(probe_release_package)
   file(GLOB python_sources CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/python/*.py" "${PROJECT_SOURCE_DIR}/python/*.toml"
        "${PROJECT_SOURCE_DIR}/python/src/gpu_inventory/*.py" "${PROJECT_SOURCE_DIR}/python/src/gpu_inventory/py.typed")
   file(GLOB schemas CONFIGURE_DEPENDS "${PROJECT_SOURCE_DIR}/schemas/*.schema.json")
+  # Built by Debian's python3-build and python3-hatchling, which the system's interpreter has; a
+  # python3 found first on PATH (pyenv's, say) may not.
+  set(wheel_python "${Python3_EXECUTABLE}")
+  execute_process(COMMAND "${wheel_python}" -c "import build, hatchling" RESULT_VARIABLE missing
+                  OUTPUT_QUIET ERROR_QUIET)
+  if(missing AND EXISTS /usr/bin/python3)
+    set(wheel_python /usr/bin/python3)
+  endif()
   add_custom_command(OUTPUT "${wheel}"
-    COMMAND "${Python3_EXECUTABLE}" "${PROJECT_SOURCE_DIR}/python/build_wheel.py"
+    COMMAND "${wheel_python}" "${PROJECT_SOURCE_DIR}/python/build_wheel.py"
             --bin "$<TARGET_FILE_DIR:gpu_inventory_tool>" --schemas "${PROJECT_SOURCE_DIR}/schemas"
             --licence "${PROJECT_SOURCE_DIR}/LICENSE" --licence "${PROJECT_SOURCE_DIR}/THIRD_PARTY_NOTICES"
             --version "${PROJECT_VERSION}" --stage "${PROJECT_BINARY_DIR}/wheel-stage" --out "${PROJECT_BINARY_DIR}/package"
