@@ -238,7 +238,7 @@ class PythonPackageTest(unittest.TestCase):
 
     def test_a_hung_run_is_ended_as_each_system_needs(self):
         """A stand-in Popen for an inventory.exe that never ends: on Windows it alone is killed,
-        its output left to the thread reading it, which ends when the kill closes the output;
+        its output left to the thread reading it;
         elsewhere its process group is killed and the output closed."""
         from gpu_inventory import _command, _run
 

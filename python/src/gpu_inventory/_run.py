@@ -69,16 +69,12 @@ def command_line(executable: str, *, timeout: float, prefer: str, needs: Sequenc
     return command
 
 
-def _end(process: "subprocess.Popen[bytes]", windows: bool, reader: Optional[threading.Thread] = None) -> None:
+def _end(process: "subprocess.Popen[bytes]", windows: bool) -> None:
     """Ends the process: on Windows inventory.exe alone, whose jobs then end every probe it
-    started; elsewhere the process group the launcher started. Waits a moment for it to go."""
+    started (the thread reading its output ends with it, or with whatever else holds the
+    output); elsewhere the process group the launcher started. Waits a moment for it to go."""
     if windows:
         process.kill()
-        # The reader thread has the pipes; something inventory.exe started outside its jobs may
-        # hold them open: the thread is then left to end with it.
-        deadline = time.monotonic() + ENDING_GRACE
-        while reader is not None and reader.is_alive() and time.monotonic() < deadline:
-            time.sleep(WAIT_STEP)
     else:
         try:
             os.killpg(process.pid, signal.SIGKILL)
@@ -106,8 +102,7 @@ def _output_posix(process: "subprocess.Popen[bytes]", deadline: float) -> Option
                 return None
 
 
-def _output_windows(process: "subprocess.Popen[bytes]", deadline: float,
-                    reader_started: List[threading.Thread]) -> Optional[Tuple[bytes, bytes]]:
+def _output_windows(process: "subprocess.Popen[bytes]", deadline: float) -> Optional[Tuple[bytes, bytes]]:
     """The same on Windows, where a wait inside communicate() cannot be interrupted and Ctrl+C
     there can leave it waiting for the process to end on its own: a thread of its own reads,
     and this one only sleeps, where Ctrl+C is heard."""
@@ -120,7 +115,6 @@ def _output_windows(process: "subprocess.Popen[bytes]", deadline: float,
             outcome["error"] = error
 
     reader = threading.Thread(target=read, name="inventory.exe output", daemon=True)
-    reader_started.append(reader)
     reader.start()
     while reader.is_alive():
         if time.monotonic() >= deadline:
@@ -144,14 +138,13 @@ def _run(command: List[str], limit: float, windows: bool = WINDOWS) -> Tuple[int
     except OSError as error:
         raise InventoryNotFound("%s could not be started: %s" % (command[0], error)) from error
     deadline = time.monotonic() + limit
-    readers: List[threading.Thread] = []
     try:
-        output = _output_windows(process, deadline, readers) if windows else _output_posix(process, deadline)
+        output = _output_windows(process, deadline) if windows else _output_posix(process, deadline)
     except BaseException:  # KeyboardInterrupt: leave nothing running
-        _end(process, windows, readers[0] if readers else None)
+        _end(process, windows)
         raise
     if output is None:
-        _end(process, windows, readers[0] if readers else None)
+        _end(process, windows)
         raise InventoryTimeout("inventory.exe took more than %s s, the last-resort limit; it was ended"
                                % _seconds_text(limit), limit)
     return process.returncode, output[0], output[1]
